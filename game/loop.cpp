@@ -1,0 +1,57 @@
+// Start-up, the frame loop and its self-tuning pace, and the exit prompt.
+#include "console/console.h"
+#include "game/game.h"
+#include "model/random.h"
+#include "platform/platform.h"
+
+int runGame()
+{
+    seedRandom(static_cast<unsigned>(wallClock()));
+    int tick = 0; // frame counter: parity drives rotation, tens drive gravity
+    Player p1;
+    initPlayer(p1, 0, 0);
+    int fps = 0;                // frames counted since the last rate report
+    int sleep_value = 1;        // ms to sleep each frame; no floor, no ceiling
+    int last_time = wallClock(); // second of the last rate report
+    // The screen is not cleared: the well is drawn over whatever is there.
+    drawTable(p1);
+
+    for (;;) {
+        applyControls(p1, tick);
+        if (tick % 10 == 0 && gravityAndLanding(p1))
+            break;
+
+        // Everything drawn this frame goes out together, before the pause.
+        conFlush();
+        if (sleep_value > 0)
+            sleepMs(sleep_value);
+        ++tick;
+        ++fps;
+
+        if (wallClock() - last_time > 0) {
+            gotoxy(0, 18);
+            printText("%dFPS", fps);
+            fps = 0;
+            last_time = wallClock();
+        }
+        // The governor: a second's frames counted 0 to 4 shorten the sleep,
+        // 6 and up lengthen it, so the pace settles near eleven frames a
+        // second. A machine too slow for that drives the sleep below zero.
+        if (fps > 5)
+            ++sleep_value;
+        else if (fps <= 4)
+            --sleep_value;
+        gotoxy(1, 19);
+        printText("%d", sleep_value);
+
+        if (keyPressed(keyEscape))
+            break;
+    }
+
+    // Nothing discards what was typed during play: an Enter typed then
+    // answers this prompt at once.
+    printText("\nKilepeshez nyomjon ENTER-t");
+    conFlush();
+    waitForEnter();
+    return 0;
+}

@@ -1,0 +1,47 @@
+// The one seam to the outside world: the screen, the keys, the clock.
+//
+// The game calls these free functions; the executable links one backend
+// (a terminal through curses, or the Windows console), the tests link an
+// in-memory console. Nothing outside platform/ knows which it runs on.
+#pragma once
+
+// ---- Lifecycle ---------------------------------------------------------
+
+// Takes over the console. Returns 0, having said why on standard error and
+// touched nothing, when the game cannot be played here.
+int platformOpen();
+// Gives the console back as it was found.
+void platformClose();
+
+// ---- Screen ------------------------------------------------------------
+// Positions are console columns and rows from the top-left, 0-based.
+
+void conSetCursor(short x, short y); // an impossible position is ignored
+void conPutCode(int code);           // one 8-bit code at the cursor, then one column on
+void conPutText(const char* text);   // '\n' goes to column 0 of the next row, erasing nothing
+// 0 when the screen can be queried, otherwise the system's error number.
+int conScreenError();
+// Stores in *code the 8-bit code shown at (x, y); 0 when it cannot be read.
+int conReadCode(short x, short y, int* code);
+// Makes everything written so far visible. Once a frame, and before a wait.
+void conFlush();
+
+// ---- Keys --------------------------------------------------------------
+// Windows virtual-key codes name the keys everywhere.
+
+constexpr int keyLeft = 0x25;
+constexpr int keyUp = 0x26;
+constexpr int keyRight = 0x27;
+constexpr int keyDown = 0x28;
+constexpr int keyEscape = 0x1B;
+
+// 1 when the key is down now or was pressed since its last poll. Never
+// blocks, never consumes what the exit prompt will read.
+int keyPressed(int key);
+// Waits for Enter; an Enter typed during play answers at once.
+void waitForEnter();
+
+// ---- Time --------------------------------------------------------------
+
+void sleepMs(int ms);
+int wallClock(); // whole seconds
