@@ -1,0 +1,170 @@
+#!/usr/bin/env python3
+"""The real game in a real terminal (tmux): what it draws, how it answers
+the keys, and that it leaves the terminal as it found it.
+
+Usage: terminal_test.py PATH-TO-BLOCKFALL"""
+
+import os
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from tmuxgame import (BLOCK, WALL, Session, have_tmux, leading_number,  # noqa: E402
+                      walls_intact, well_cells)
+
+BINARY = None
+
+
+def shape(cells):
+    top = min(r for r, _ in cells)
+    left = min(c for _, c in cells)
+    return frozenset((r - top, c - left) for r, c in cells)
+
+
+SQUARE = frozenset({(0, 0), (0, 1), (1, 0), (1, 1)})
+
+
+class Refusals(unittest.TestCase):
+    """Places the game cannot be played: one clear line, status 1."""
+
+    def test_input_not_a_terminal(self):
+        run = subprocess.run([BINARY], stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                             timeout=10)
+        self.assertEqual(run.returncode, 1)
+        self.assertEqual(run.stdout, "")
+        self.assertEqual(len(run.stderr.strip().splitlines()), 1, run.stderr)
+        self.assertIn("terminal", run.stderr)
+
+    def test_output_not_a_terminal(self):
+        s = Session(f"{{ {BINARY} 2>{{dir}}/err; echo $? > {{dir}}/rc; }} | cat > {{dir}}/out")
+        self.addCleanup(s.close)
+        self.assertEqual(s.read("rc").strip(), "1")
+        self.assertEqual(s.read("out"), "")
+        err = s.read("err")
+        self.assertEqual(len(err.strip().splitlines()), 1, err)
+        self.assertIn("terminal", err)
+
+    def test_terminal_too_small(self):
+        s = Session(f"{BINARY} 2>{{dir}}/err", width=24, height=12)
+        self.addCleanup(s.close)
+        self.assertEqual(s.status(10), 1)
+        self.assertTrue(s.stty_unchanged())
+        err = s.read("err")
+        self.assertEqual(len(err.strip().splitlines()), 1, err)
+        self.assertIn("26 columns by 21 rows", err)
+        self.assertTrue(all(not row.strip() for row in s.screen()), "nothing drawn")
+
+    def test_unknown_terminal_type(self):
+        s = Session(f"TERM=no-such-terminal {BINARY} 2>{{dir}}/err")
+        self.addCleanup(s.close)
+        self.assertEqual(s.status(10), 1)
+        self.assertIn("no-such-terminal", s.read("err"))
+
+
+class Play(unittest.TestCase):
+    def start(self):
+        s = Session(BINARY)
+        self.addCleanup(s.close)
+        return s
+
+    def test_the_well_the_panel_and_the_pace(self):
+        s = self.start()
+        screen = s.wait_for(lambda sc: sc[15].startswith("Score: 0"), 5)
+        for r in range(13):
+            self.assertEqual(screen[r][0], WALL, r)
+            self.assertEqual(screen[r][19], WALL, r)
+        self.assertEqual(screen[13][:20], WALL * 20)
+        self.assertEqual(screen[14][:20], " " * 20)
+        self.assertEqual(screen[0][21:26], "Next:")
+        self.assertTrue(any(screen[r][21:26].strip() for r in range(2, 7)), "preview drawn")
+        # The governor starts fast and settles within twenty seconds. Pieces
+        # are pushed to either side meanwhile, so the game does not end.
+        s.wait_for(lambda sc: "FPS" in sc[18], 3)
+        started = time.monotonic()
+        while time.monotonic() - started < 18:
+            s.keys("Left" if int((time.monotonic() - started) / 4) % 2 == 0 else "Right")
+            time.sleep(0.2)
+        rates = []
+        for _ in range(4):
+            screen = s.screen()
+            rates.append(leading_number(screen[18]))
+            self.assertIn("FPS", screen[18])
+            self.assertIsNotNone(leading_number(screen[19][1:]), screen[19])
+            time.sleep(1.1)
+        self.assertTrue(all(r is not None and 10 <= r <= 12 for r in rates), rates)
+        # Escape: the prompt below the sleep line; Enter: status 0.
+        s.keys("Escape")
+        screen = s.wait_for(lambda sc: sc[20].startswith("Kilepeshez nyomjon ENTER-t"), 3)
+        s.keys("Enter")
+        self.assertEqual(s.status(), 0)
+        self.assertTrue(s.stty_unchanged())
+
+    def test_arrows_move_and_the_walls_stop_the_piece(self):
+        s = self.start()
+        s.wait_for(lambda sc: well_cells(sc), 5)
+        for _ in range(10):
+            s.keys("Left")
+            time.sleep(0.12)
+        screen = s.screen()
+        self.assertEqual(min(c for _, c in well_cells(screen)), 1)
+        self.assertTrue(walls_intact(screen))
+        for _ in range(22):
+            s.keys("Right")
+            time.sleep(0.12)
+        screen = s.screen()
+        self.assertEqual(max(c for _, c in well_cells(screen)), 18)
+        self.assertTrue(walls_intact(screen))
+        s.keys("Escape")
+        s.wait_for(lambda sc: "Kilepeshez" in "".join(sc), 3)
+        s.keys("Enter")
+        self.assertEqual(s.status(), 0)
+
+    def test_up_turns_the_piece(self):
+        # The first piece is random; a square never turns, so start again
+        # until it is something else (a new second deals a new piece).
+        for _ in range(10):
+            s = self.start()
+            screen = s.wait_for(lambda sc: len(well_cells(sc)) == 4, 5, step=0.05)
+            before = shape(well_cells(screen))
+            if before == SQUARE:
+                s.close()
+                time.sleep(1.0)
+                continue
+            s.keys("Up")
+            after = shape(well_cells(s.wait_for(
+                lambda sc: len(well_cells(sc)) == 4 and shape(well_cells(sc)) != before, 2,
+                step=0.02)))
+            self.assertEqual(len(after), 4)
+            s.keys("Escape")
+            s.keys("Enter")
+            self.assertEqual(s.status(), 0)
+            return
+        self.fail("ten squares in a row")
+
+    def test_holding_down_stacks_pieces_until_game_over(self):
+        s = self.start()
+        deadline = time.monotonic() + 120
+        while "Game Over" not in s.screen()[16]:
+            self.assertLess(time.monotonic(), deadline, "no game over")
+            s.keys("Down", "Down", "Down")
+            time.sleep(0.05)
+        screen = s.wait_for(lambda sc: sc[17].startswith("Kilepeshez nyomjon ENTER-t"), 3)
+        self.assertTrue(screen[16].startswith("Game Over"))
+        self.assertTrue(any(screen[0][c] == BLOCK for c in range(1, 19)))
+        # Enters typed during play answer the prompt at once; either way the
+        # program ends with status 0 on Enter.
+        s.keys("Enter")
+        self.assertEqual(s.status(), 0)
+        self.assertTrue(s.stty_unchanged())
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    BINARY = os.path.abspath(sys.argv.pop(1))
+    if not have_tmux():
+        print("tmux is not installed: terminal suite skipped")
+        sys.exit(77)
+    unittest.main(verbosity=2)
