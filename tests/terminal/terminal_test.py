@@ -121,6 +121,28 @@ class Play(unittest.TestCase):
         s.keys("Enter")
         self.assertEqual(s.status(), 0)
 
+    def test_arrows_in_both_cursor_key_modes(self):
+        # Normal mode sends ESC [ D, application mode ESC O D; neither may be
+        # taken for the Escape key.
+        s = self.start()
+        screen = s.wait_for(lambda sc: well_cells(sc), 5)
+        left = min(c for _, c in well_cells(screen))
+        for hexes in (["1b", "5b", "44"], ["1b", "4f", "44"]):
+            s.keys("-H", *hexes)
+            time.sleep(0.3)
+        screen = s.screen()
+        self.assertEqual(min(c for _, c in well_cells(screen)), left - 2)
+        for hexes in (["1b", "5b", "43"], ["1b", "4f", "43"], ["1b", "4f", "43"]):
+            s.keys("-H", *hexes)
+            time.sleep(0.3)
+        screen = s.screen()
+        self.assertEqual(min(c for _, c in well_cells(screen)), left + 1)
+        self.assertNotIn("Kilepeshez", "".join(screen))
+        s.keys("Escape")
+        s.wait_for(lambda sc: "Kilepeshez" in "".join(sc), 3)
+        s.keys("Enter")
+        self.assertEqual(s.status(), 0)
+
     def test_up_turns_the_piece(self):
         # The first piece is random; a square never turns, so start again
         # until it is something else (a new second deals a new piece).

@@ -1,0 +1,134 @@
+// The Windows console backend, on the console API itself.
+//
+// Cells are written and read back with the wide-character calls, and the two
+// block glyphs are mapped to and from their code-page codes here: a console
+// whose output code page is not an OEM one (65001 on newer terminals) would
+// otherwise show the wrong glyph for bytes 178 and 219 and read back a
+// different code, so that the board was redrawn in full after every landing.
+// Texts are plain ASCII and written as they are. Nothing is buffered: every
+// write reaches the console before the next cursor move.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "platform/platform.h"
+
+namespace {
+
+HANDLE output = INVALID_HANDLE_VALUE;
+CONSOLE_CURSOR_INFO cursorAsFound{}; // put back at the prompt and on the way out
+bool cursorHidden = false;
+
+wchar_t glyphOf(int code)
+{
+    switch (code) {
+    case 178: return L'\u2593'; // dark shade
+    case 219: return L'\u2588'; // full block
+    default: return static_cast<wchar_t>(code < 128 ? code : '?');
+    }
+}
+
+int codeOf(wchar_t glyph)
+{
+    switch (glyph) {
+    case L'\u2593': return 178;
+    case L'\u2588': return 219;
+    default: return glyph < 128 ? static_cast<int>(glyph) : '?';
+    }
+}
+
+void showCursor()
+{
+    if (cursorHidden)
+        SetConsoleCursorInfo(output, &cursorAsFound);
+    cursorHidden = false;
+}
+
+} // namespace
+
+int platformOpen()
+{
+    output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (output == INVALID_HANDLE_VALUE || output == nullptr || !GetConsoleMode(output, &mode)) {
+        std::fprintf(stderr, "blockfall: needs a console: standard output must be a console "
+                             "window, not a file or a pipe\n");
+        return 0;
+    }
+    // The game draws at the top-left; its cursor would only flicker there.
+    if (GetConsoleCursorInfo(output, &cursorAsFound)) {
+        CONSOLE_CURSOR_INFO hidden = cursorAsFound;
+        hidden.bVisible = FALSE;
+        cursorHidden = SetConsoleCursorInfo(output, &hidden) != 0;
+    }
+    return 1;
+}
+
+void platformClose() { showCursor(); }
+
+void conSetCursor(short x, short y)
+{
+    COORD at{x, y};
+    SetConsoleCursorPosition(output, at); // a failure is ignored
+}
+
+void conPutCode(int code)
+{
+    const wchar_t glyph = glyphOf(code);
+    DWORD written = 0;
+    WriteConsoleW(output, &glyph, 1, &written, nullptr);
+}
+
+void conPutText(const char* text)
+{
+    // With processed output, as a console starts, '\n' returns to column 0
+    // of the next row and erases nothing.
+    DWORD written = 0;
+    WriteConsoleA(output, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+}
+
+int conScreenError()
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(output, &info))
+        return 0;
+    return static_cast<int>(GetLastError());
+}
+
+int conReadCode(short x, short y, int* code)
+{
+    wchar_t glyph = 0;
+    DWORD read = 0;
+    COORD at{x, y};
+    if (!ReadConsoleOutputCharacterW(output, &glyph, 1, at, &read) || read != 1)
+        return 0;
+    *code = codeOf(glyph);
+    return 1;
+}
+
+void conFlush()
+{
+    // Console writes are never held back.
+}
+
+int keyPressed(int key) { return GetAsyncKeyState(key) != 0 ? 1 : 0; }
+
+void waitForEnter()
+{
+    showCursor();
+    // Line input: this returns when Enter is pressed, or at once for an
+    // Enter typed during play. The end of input ends the wait too.
+    std::getchar();
+}
+
+void sleepMs(int ms) { Sleep(static_cast<DWORD>(ms)); }
+
+int wallClock() { return static_cast<int>(std::time(nullptr)); }
