@@ -1,28 +1,43 @@
-// The terminal backend for Linux and macOS, through ncursesw.
+// The terminal backend for Linux and macOS: output through ncursesw, input
+// read from the tty by us.
 //
 // A terminal cannot be asked what it shows, so every code written is kept in
 // a shadow of the screen and read back from there: the read-back then
-// returns exactly the code that was written, 0 included. The cells are drawn
-// as the glyphs the codes stand for in the console's code page.
+// returns exactly the code that was written, 0 included, and a resize or a
+// return from suspension repaints the whole screen from it.
+//
+// Keys are read as bytes, once a frame, and decoded by keys.cpp rather than
+// by curses: curses takes an ESC followed by anything it does not know for
+// the Escape key, and would end the game on a stray sequence. Where the
+// terminal offers the progressive keyboard protocol we turn it on and keep
+// true key-down state; elsewhere each key is a latch set by its presses and
+// auto-repeats.
 #define NCURSES_WIDECHAR 1
 #define _XOPEN_SOURCE_EXTENDED 1
 
 #include <curses.h>
-#include <term.h>
 #include <langinfo.h>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <term.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 
+#include "platform/keys.h"
 #include "platform/platform.h"
 
 namespace {
+
+// ---- State -------------------------------------------------------------
 
 // The game's screen: the well and panel in 26 columns, the status lines and
 // the exit prompt down to row 20.
@@ -30,22 +45,43 @@ constexpr int needColumns = 26;
 constexpr int needRows = 21;
 
 // Large enough for any position the game can ask for; writes beyond the
-// terminal's edge are kept here and simply not shown.
+// terminal's edge are kept here and shown once the terminal is large enough.
 constexpr int shadowWidth = 256;
 constexpr int shadowHeight = 128;
 
 SCREEN* terminal = nullptr; // our curses screen on the tty
-WINDOW* input = nullptr; // a pad: reading keys from it never refreshes the screen
-bool utf8 = false;       // glyphs as Unicode, or the portable curses fallback
+bool utf8 = false;          // glyphs as Unicode, or the portable curses fallback
 
 unsigned char shadow[shadowHeight][shadowWidth]; // codes written, as shown
 int cx = 0, cy = 0;                              // the cursor, in console terms
 
-// One latch per key: set when the key arrives, cleared when it is polled.
-bool latchLeft, latchUp, latchRight, latchDown, latchEscape;
-bool enterSeen; // an Enter typed during play, kept for the exit prompt
+// Per key: pressed since its last poll, and (with the protocol) down now.
+struct KeyState {
+    bool latched;
+    bool down;
+};
+KeyState keyLeftState, keyUpState, keyRightState, keyDownState, keyEscapeState;
+bool enterSeen;       // an Enter typed during play, kept for the exit prompt
+bool enhanced;        // the terminal reports presses, repeats and releases
+KeyDecoder decoder;   // a sequence may be cut across reads
+time_t lastHangupCheck;
+
+// Set by the signal handlers, acted on in the loop: only a flag is safe there.
+volatile sig_atomic_t endingSignal = 0; // SIGINT, SIGTERM, SIGQUIT or SIGHUP
+volatile sig_atomic_t suspendAsked = 0;
+volatile sig_atomic_t resized = 0;
 
 void refuse(const char* message) { std::fprintf(stderr, "blockfall: %s\n", message); }
+
+// Writes straight to the tty, past curses' buffer, for the protocol's
+// own sequences. Short writes to a terminal only happen when it is gone.
+void sendRaw(const char* text)
+{
+    const ssize_t n = write(STDOUT_FILENO, text, std::strlen(text));
+    (void)n;
+}
+
+// ---- Drawing -----------------------------------------------------------
 
 void drawGlyph(int y, int x, unsigned char code)
 {
@@ -78,6 +114,18 @@ void drawGlyph(int y, int x, unsigned char code)
     mvaddch(y, x, ch);
 }
 
+// Paints everything that fits from the shadow, and makes the next refresh
+// redraw the terminal whole.
+void repaint()
+{
+    erase();
+    for (int y = 0; y < shadowHeight && y < LINES; ++y)
+        for (int x = 0; x < shadowWidth && x < COLS; ++x)
+            drawGlyph(y, x, shadow[y][x]);
+    clearok(curscr, TRUE);
+    refresh();
+}
+
 void nextLine()
 {
     cx = 0;
@@ -85,23 +133,187 @@ void nextLine()
         ++cy;
 }
 
-// Takes every byte waiting on input, without blocking, into the latches.
-void drainInput()
+// ---- Keyboard protocol -------------------------------------------------
+
+// Flags: disambiguate escape codes (1) and report event types (2).
+void pushProtocol()
 {
-    for (int ch = wgetch(input); ch != ERR; ch = wgetch(input)) {
-        switch (ch) {
-        case KEY_LEFT: latchLeft = true; break;
-        case KEY_UP: latchUp = true; break;
-        case KEY_RIGHT: latchRight = true; break;
-        case KEY_DOWN: latchDown = true; break;
-        case 27: latchEscape = true; break;
-        case '\r':
-        case '\n':
-        case KEY_ENTER: enterSeen = true; break;
-        default: break; // not a key of the game
-        }
+    if (enhanced)
+        sendRaw("\033[>3u");
+}
+
+void popProtocol()
+{
+    if (enhanced)
+        sendRaw("\033[<u");
+}
+
+KeyState* stateOf(int key)
+{
+    switch (key) {
+    case keyLeft: return &keyLeftState;
+    case keyUp: return &keyUpState;
+    case keyRight: return &keyRightState;
+    case keyDown: return &keyDownState;
+    case keyEscape: return &keyEscapeState;
+    default: return nullptr;
     }
 }
+
+// Applies one decoded event; returns whether it was the reply `awaited`.
+bool apply(const KeyEvent& e, int awaited = 0)
+{
+    if (KeyState* k = stateOf(e.key)) {
+        if (e.action == keyRelease) {
+            k->down = false;
+        } else {
+            k->latched = true;
+            k->down = enhanced;
+        }
+        return false;
+    }
+    switch (e.key) {
+    case keyEnter:
+        if (e.action == keyPress)
+            enterSeen = true;
+        break;
+    // In the protocol these chords arrive as keys, not as signals.
+    case keyInterrupt: endingSignal = SIGINT; break;
+    case keyQuit: endingSignal = SIGQUIT; break;
+    case keySuspend: suspendAsked = 1; break;
+    case replyProtocolFlags:
+        if (awaited == replyDeviceAttributes)
+            enhanced = true;
+        break;
+    default: break;
+    }
+    return e.key == awaited;
+}
+
+// Reads what is waiting, without blocking (the tty is set to return at once),
+// and decodes it. Returns the bytes read: 0 when nothing was there.
+ssize_t readKeys(int awaited = 0, bool* found = nullptr)
+{
+    unsigned char bytes[256];
+    const ssize_t n = read(STDIN_FILENO, bytes, sizeof bytes);
+    for (ssize_t i = 0; i < n; ++i) {
+        KeyEvent e;
+        if (feedKey(decoder, bytes[i], &e) && apply(e, awaited) && found != nullptr)
+            *found = true;
+    }
+    return n;
+}
+
+// Asks whether the terminal offers the protocol. Every terminal answers the
+// device-attributes request that follows; one that answers only that has no
+// support. One that answers nothing costs the wait and is taken as legacy.
+void detectProtocol()
+{
+    sendRaw("\033[?u\033[c");
+    bool answered = false;
+    for (int waited = 0; waited < 250 && !answered; waited += 10) {
+        pollfd in{STDIN_FILENO, POLLIN, 0};
+        if (poll(&in, 1, 10) > 0)
+            readKeys(replyDeviceAttributes, &answered);
+    }
+    pushProtocol();
+}
+
+// ---- Signals -----------------------------------------------------------
+
+void onSignal(int sig)
+{
+    switch (sig) {
+    case SIGTSTP: suspendAsked = 1; break;
+    case SIGWINCH: resized = 1; break;
+    default: endingSignal = sig; break;
+    }
+}
+
+void catchSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no restart: a wait for input returns to look at the flags
+    for (int sig : {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGTSTP, SIGWINCH})
+        sigaction(sig, &action, nullptr);
+}
+
+void leaveTerminal()
+{
+    if (terminal == nullptr)
+        return;
+    popProtocol();
+    curs_set(1);
+    endwin();
+    delscreen(terminal);
+    terminal = nullptr;
+}
+
+void suspend()
+{
+    suspendAsked = 0;
+    popProtocol();
+    endwin();
+    signal(SIGTSTP, SIG_DFL);
+    raise(SIGTSTP); // stops here until the shell continues us
+    catchSignals();
+    pushProtocol();
+    resized = 1; // the terminal may have changed size meanwhile
+}
+
+void fitToTerminal()
+{
+    resized = 0;
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0)
+        resizeterm(size.ws_row, size.ws_col);
+    repaint();
+}
+
+// Acts on what the signal handlers noted. The ending signals give the
+// terminal back and end the process as that signal would.
+void handleSignals()
+{
+    if (const int sig = endingSignal; sig != 0) {
+        leaveTerminal();
+        signal(sig, SIG_DFL);
+        raise(sig);
+        _exit(128 + sig);
+    }
+    if (suspendAsked)
+        suspend();
+    if (resized)
+        fitToTerminal();
+}
+
+// A terminal that went away without a hangup signal reaching us (it was
+// ignored, say) shows as a hung-up input; look once a second.
+void checkHangup()
+{
+    const time_t now = std::time(nullptr);
+    if (now == lastHangupCheck)
+        return;
+    lastHangupCheck = now;
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    if (poll(&in, 1, 0) > 0 && (in.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+        endingSignal = SIGHUP;
+}
+
+// Once a frame: take in the keys, and let a pause finish a lone ESC.
+void drainInput()
+{
+    if (readKeys() <= 0) {
+        KeyEvent e;
+        if (pauseKeys(decoder, &e))
+            apply(e);
+    }
+    checkHangup();
+    handleSignals();
+}
+
+// ---- Start-up checks ---------------------------------------------------
 
 // The terminal's size from the kernel, before curses is started: a terminal
 // too small is refused without anything being written to it.
@@ -124,7 +336,21 @@ void refuseSize(int width, int height)
     refuse(message);
 }
 
+// Keys without waiting: reads return at once, with whatever is there.
+void readWithoutWaiting()
+{
+    termios modes{};
+    if (tcgetattr(STDIN_FILENO, &modes) != 0)
+        return;
+    modes.c_cc[VMIN] = 0;
+    modes.c_cc[VTIME] = 0;
+    tcsetattr(STDIN_FILENO, TCSANOW, &modes);
+    def_prog_mode();
+}
+
 } // namespace
+
+// ---- The seam ----------------------------------------------------------
 
 int platformOpen()
 {
@@ -153,6 +379,8 @@ int platformOpen()
         return 0;
     }
 
+    // Ours before curses starts, so that it leaves these signals to us.
+    catchSignals();
     terminal = newterm(nullptr, stdout, stdin);
     if (terminal == nullptr) {
         refuse("the terminal cannot be used");
@@ -160,54 +388,33 @@ int platformOpen()
     }
     set_term(terminal);
     if (COLS < needColumns || LINES < needRows) {
-        endwin();
-        delscreen(terminal);
-        terminal = nullptr;
-        refuseSize(COLS, LINES);
+        const int columnsSeen = COLS, rowsSeen = LINES;
+        leaveTerminal();
+        refuseSize(columnsSeen, rowsSeen);
         return 0;
     }
     cbreak();
     noecho();
     nonl();
+    typeahead(-1); // never cut a refresh short because keys are waiting
     curs_set(0);
-    set_escdelay(25); // a lone Escape must not wait for a sequence that never comes
+    readWithoutWaiting();
     utf8 = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
-
-    input = newpad(1, 1);
-    keypad(input, TRUE);
-    nodelay(input, TRUE);
-    // Arrows in both cursor-key modes, whatever the terminal description
-    // says it sends.
-    define_key("\033[A", KEY_UP);
-    define_key("\033[B", KEY_DOWN);
-    define_key("\033[C", KEY_RIGHT);
-    define_key("\033[D", KEY_LEFT);
-    define_key("\033OA", KEY_UP);
-    define_key("\033OB", KEY_DOWN);
-    define_key("\033OC", KEY_RIGHT);
-    define_key("\033OD", KEY_LEFT);
 
     // The screen and its shadow start out blank together.
     std::memset(shadow, ' ', sizeof shadow);
     cx = cy = 0;
-    latchLeft = latchUp = latchRight = latchDown = latchEscape = enterSeen = false;
+    keyLeftState = keyUpState = keyRightState = keyDownState = keyEscapeState = KeyState{};
+    enterSeen = enhanced = false;
+    resetKeys(decoder);
+    lastHangupCheck = std::time(nullptr);
     clear();
     refresh();
+    detectProtocol();
     return 1;
 }
 
-void platformClose()
-{
-    if (terminal == nullptr)
-        return;
-    curs_set(1);
-    endwin();
-    if (input != nullptr)
-        delwin(input);
-    input = nullptr;
-    delscreen(terminal);
-    terminal = nullptr;
-}
+void platformClose() { leaveTerminal(); }
 
 void conSetCursor(short x, short y)
 {
@@ -256,18 +463,15 @@ void conFlush()
 
 int keyPressed(int key)
 {
-    drainInput();
-    bool* latch = nullptr;
-    switch (key) {
-    case keyLeft: latch = &latchLeft; break;
-    case keyUp: latch = &latchUp; break;
-    case keyRight: latch = &latchRight; break;
-    case keyDown: latch = &latchDown; break;
-    case keyEscape: latch = &latchEscape; break;
-    default: return 0;
-    }
-    const bool pressed = *latch;
-    *latch = false;
+    // Escape is polled last in every frame: one read there serves the whole
+    // next frame, and what came during the pause is seen without delay.
+    if (key == keyEscape)
+        drainInput();
+    KeyState* k = stateOf(key);
+    if (k == nullptr)
+        return 0;
+    const bool pressed = k->latched || k->down;
+    k->latched = false;
     return pressed ? 1 : 0;
 }
 
@@ -276,21 +480,31 @@ void waitForEnter()
     drainInput();
     if (enterSeen)
         return;
+    popProtocol(); // plain keys at the prompt, as in any other program
+    enhanced = false;
     curs_set(1);
     conFlush();
-    nodelay(input, FALSE);
     for (;;) {
-        const int ch = wgetch(input);
-        // ERR is the end of input or a lost terminal: nothing more will come.
-        if (ch == ERR || ch == '\r' || ch == '\n' || ch == KEY_ENTER)
-            break;
+        handleSignals();
+        if (enterSeen)
+            return;
+        pollfd in{STDIN_FILENO, POLLIN, 0};
+        const int ready = poll(&in, 1, -1);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        // The end of input or a lost terminal: nothing more will come, and
+        // the prompt is answered as Enter would.
+        if (ready < 0 || (in.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+            return;
+        if (readKeys() <= 0)
+            return;
     }
 }
 
 void sleepMs(int ms)
 {
     timespec left{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    while (nanosleep(&left, &left) != 0 && errno == EINTR && endingSignal == 0) {
     }
 }
 

@@ -160,6 +160,7 @@ class Play(unittest.TestCase):
                 step=0.02)))
             self.assertEqual(len(after), 4)
             s.keys("Escape")
+            s.wait_for(lambda sc: "Kilepeshez" in "".join(sc), 3)
             s.keys("Enter")
             self.assertEqual(s.status(), 0)
             return

@@ -28,7 +28,11 @@ class Session:
         command = command.replace("{dir}", self.dir)
         self.socket = "blockfall-test-%d-%s" % (os.getpid(), os.path.basename(self.dir))
         d = self.dir
+        # The shell keeps its own handlers for the signals a terminal sends
+        # the whole foreground group, so that it outlives the game and can
+        # report how it ended.
         script = (
+            f"trap : INT QUIT TERM; "
             f"stty -g > {d}/before; {command}; echo $? > {d}/status.tmp; "
             f"mv {d}/status.tmp {d}/status; stty -g > {d}/after; sleep 600"
         )
@@ -50,6 +54,25 @@ class Session:
 
     def keys(self, *keys):
         self._tmux("send-keys", "-t", "0", *keys)
+
+    def resize(self, width, height):
+        self._tmux("resize-window", "-t", "0", "-x", str(width), "-y", str(height))
+
+    def kill_server(self):
+        subprocess.run(["tmux", "-L", self.socket, "kill-server"], capture_output=True)
+
+    def game_pid(self, name="blockfall", timeout=5.0):
+        """The pid of the game under the pane's shell."""
+        shell = self._tmux("display", "-p", "-t", "0", "#{pane_pid}").strip()
+        deadline = time.monotonic() + timeout
+        while True:
+            found = subprocess.run(["pgrep", "-P", shell, "-f", name], capture_output=True,
+                                   text=True).stdout.split()
+            if found:
+                return int(found[0])
+            if time.monotonic() > deadline:
+                raise AssertionError("no game process under the pane")
+            time.sleep(0.05)
 
     def screen(self):
         """The visible screen as a list of rows, padded with spaces."""
@@ -101,6 +124,23 @@ class Session:
     def close(self):
         subprocess.run(["tmux", "-L", self.socket, "kill-server"], capture_output=True)
         shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    # A zombie is gone for our purposes.
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().split(")")[-1].split()[0] != "Z"
+    except OSError:
+        return True
+
+
+def well_whole(screen):
+    return walls_intact(screen) and screen[13][:20] == WALL * 20
 
 
 def well_cells(screen):

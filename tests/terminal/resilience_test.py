@@ -1,0 +1,143 @@
+#!/usr/bin/env python3
+"""Whatever happens to the game's terminal, it is given back as it was
+found and no process is left behind.
+
+Usage: resilience_test.py PATH-TO-BLOCKFALL"""
+
+import os
+import random
+import signal
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from tmuxgame import Session, alive, have_tmux, well_whole  # noqa: E402
+
+BINARY = None
+
+
+class Signals(unittest.TestCase):
+    def start(self):
+        s = Session(BINARY)
+        self.addCleanup(s.close)
+        s.wait_for(well_whole, 5)
+        return s, s.game_pid()
+
+    def ended(self, s, pid, status):
+        self.assertEqual(s.status(3), status)
+        self.assertTrue(s.stty_unchanged())
+        self.assertFalse(alive(pid))
+
+    def test_ending_signals_during_play(self):
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGQUIT, signal.SIGHUP):
+            with self.subTest(signal=sig.name):
+                s, pid = self.start()
+                os.kill(pid, sig)
+                self.ended(s, pid, 128 + sig)
+
+    def test_sigterm_at_the_prompt(self):
+        s, pid = self.start()
+        s.keys("Escape")
+        s.wait_for(lambda sc: "Kilepeshez" in "".join(sc), 3)
+        os.kill(pid, signal.SIGTERM)
+        self.ended(s, pid, 128 + signal.SIGTERM)
+
+    def test_ctrl_c_typed(self):
+        s, pid = self.start()
+        s.keys("C-c")
+        self.ended(s, pid, 130)
+
+    def test_terminal_killed_under_the_game(self):
+        s, pid = self.start()
+        s.kill_server()
+        deadline = time.monotonic() + 1.5
+        while alive(pid) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertFalse(alive(pid), "the game outlived its terminal")
+
+
+class JobControl(unittest.TestCase):
+    def test_suspend_and_resume(self):
+        s = Session("bash --norc --noprofile -i")
+        self.addCleanup(s.close)
+        d = s.dir
+        s.keys(f"stty -g > {d}/shell-before", "Enter")
+        time.sleep(0.3)
+        s.keys(f"clear; {BINARY}", "Enter")
+        s.wait_for(well_whole, 5)
+        s.keys("C-z")
+        s.wait_for(lambda sc: any("Stopped" in row for row in sc), 3)
+        s.keys(f"stty -g > {d}/shell-during", "Enter")
+        self.assertEqual(s.read("shell-during"), s.read("shell-before"))
+        s.keys("clear; fg", "Enter")
+        s.wait_for(well_whole, 3)
+        time.sleep(0.5)
+        s.keys("Escape")
+        s.wait_for(lambda sc: any(row.startswith("Kilepeshez") for row in sc), 3)
+        s.keys("Enter")
+        time.sleep(0.3)
+        s.keys(f"echo $? > {d}/game-status", "Enter")  # fg's status is the game's
+        self.assertEqual(s.read("game-status").strip(), "0")
+        s.keys(f"stty -g > {d}/shell-after", "Enter")
+        self.assertEqual(s.read("shell-after"), s.read("shell-before"))
+
+
+class Damage(unittest.TestCase):
+    def test_shrunk_and_restored(self):
+        s = Session(BINARY)
+        self.addCleanup(s.close)
+        s.wait_for(well_whole, 5)
+        s.resize(15, 8)
+        time.sleep(1.0)
+        self.assertIsNone(s.status(0.1), "the game ended while the terminal was small")
+        s.resize(80, 24)
+        s.wait_for(well_whole, 1.0, step=0.05)
+        s.keys("Escape")
+        s.wait_for(lambda sc: any(row.startswith("Kilepeshez") for row in sc), 3)
+        s.keys("Enter")
+        self.assertEqual(s.status(), 0)
+        self.assertTrue(s.stty_unchanged())
+
+    def test_random_bytes_during_play(self):
+        s = Session(BINARY)
+        self.addCleanup(s.close)
+        s.wait_for(well_whole, 5)
+        pid = s.game_pid()
+        rng = random.Random(1234)
+        # Everything but the bytes the terminal itself turns into signals or
+        # flow control (Ctrl-C, Ctrl-Z, Ctrl-\, Ctrl-Q, Ctrl-S).
+        allowed = [b for b in range(256) if b not in (0x03, 0x1A, 0x1C, 0x11, 0x13)]
+        fragments = [b"\x1b[", b"\x1bO", b"\x1b[1;", b"\x1b[?", b"\x1b[27;1:", b"\x1b[200~"]
+        started = time.monotonic()
+        while time.monotonic() - started < 10:
+            chunk = bytearray(rng.choice(fragments))
+            chunk += bytes(rng.choice(allowed) for _ in range(rng.randint(1, 12)))
+            # An ESC standing alone at a pause is the Escape key, and two in a
+            # row are Escape too; keep every ESC followed by something else.
+            while chunk.endswith(b"\x1b"):
+                chunk += b"x"
+            chunk = chunk.replace(b"\x1b\x1b", b"\x1bx")
+            s.keys("-H", *("%02x" % b for b in chunk))
+            time.sleep(0.02)
+        self.assertTrue(alive(pid))
+        self.assertIsNone(s.status(0.1))
+        # The noise held Enters, and an Enter typed during play answers the
+        # prompt at once; otherwise the prompt waits for one.
+        time.sleep(0.3)
+        s.keys("Escape")
+        if s.status(1.0) is None:
+            s.wait_for(lambda sc: any(row.startswith("Kilepeshez") for row in sc), 3)
+            s.keys("Enter")
+        self.assertEqual(s.status(), 0)
+        self.assertTrue(s.stty_unchanged())
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    BINARY = os.path.abspath(sys.argv.pop(1))
+    if not have_tmux():
+        print("tmux is not installed: resilience suite skipped")
+        sys.exit(77)
+    unittest.main(verbosity=2)
