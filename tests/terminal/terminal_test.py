@@ -63,6 +63,26 @@ class Refusals(unittest.TestCase):
         self.assertIn("no-such-terminal", s.read("err"))
 
 
+class ReadmeScreen(unittest.TestCase):
+    """The README shows a screen captured by this suite (screen-capture.txt
+    beside the binary): it must still have the game's layout."""
+
+    def test_readme_screen_has_the_layout_of_the_game(self):
+        readme = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
+        with open(readme, encoding="utf-8") as f:
+            text = f.read()
+        block = text.split("<!-- screen -->\n```\n", 1)[1].split("```", 1)[0]
+        rows = [row.ljust(30) for row in block.split("\n")]
+        for r in range(13):
+            self.assertEqual((rows[r][0], rows[r][19]), (WALL, WALL), r)
+        self.assertEqual(rows[13][:20], WALL * 20)
+        self.assertEqual(rows[0][21:26], "Next:")
+        self.assertTrue(rows[15].startswith("Score: "))
+        self.assertRegex(rows[18], r"^\d+FPS")
+        self.assertRegex(rows[19], r"^ -?\d+")
+        self.assertTrue(any(BLOCK in row[1:19] for row in rows[:13]))
+
+
 class Play(unittest.TestCase):
     def start(self):
         s = Session(BINARY)
@@ -94,6 +114,9 @@ class Play(unittest.TestCase):
             self.assertIsNotNone(leading_number(screen[19][1:]), screen[19])
             time.sleep(1.1)
         self.assertTrue(all(r is not None and 10 <= r <= 12 for r in rates), rates)
+        # A screen from the middle of a real game, for the README.
+        with open(os.path.join(os.path.dirname(BINARY), "screen-capture.txt"), "w") as f:
+            f.write("\n".join(row.rstrip() for row in screen[:20]).rstrip() + "\n")
         # Escape: the prompt below the sleep line; Enter: status 0.
         s.keys("Escape")
         screen = s.wait_for(lambda sc: sc[20].startswith("Kilepeshez nyomjon ENTER-t"), 3)

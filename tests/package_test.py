@@ -1,0 +1,88 @@
+#!/usr/bin/env python3
+"""Installs the game into a scratch prefix and packs it as a Debian package:
+the binary and the manual page land where they belong, the page renders
+without warnings, and the packaged binary plays.
+
+Usage: package_test.py BUILD-DIR"""
+
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "terminal"))
+from tmuxgame import Session, have_tmux, well_whole  # noqa: E402
+
+BUILD = None
+
+
+def run(*args, **kw):
+    return subprocess.run(list(args), check=True, capture_output=True, text=True, **kw)
+
+
+class Install(unittest.TestCase):
+    def test_binary_and_manual_page(self):
+        prefix = tempfile.mkdtemp(prefix="blockfall-install-")
+        self.addCleanup(shutil.rmtree, prefix, True)
+        run("cmake", "--install", BUILD, "--prefix", prefix)
+        binary = os.path.join(prefix, "bin", "blockfall")
+        page = os.path.join(prefix, "share", "man", "man6", "blockfall.6")
+        self.assertTrue(os.access(binary, os.X_OK))
+        self.assertTrue(os.path.isfile(page))
+        if shutil.which("man"):
+            env = dict(os.environ, MANWIDTH="80", LANG="C.UTF-8")
+            out = subprocess.run(["man", "--warnings", "-l", page], capture_output=True,
+                                 text=True, env=env)
+            self.assertEqual(out.returncode, 0, out.stderr)
+            self.assertEqual(out.stderr, "")
+            for heading in ("NAME", "SYNOPSIS", "DESCRIPTION", "KEYS", "SCREEN", "EXIT STATUS",
+                            "TERMINAL", "PLATFORMS"):
+                self.assertIn(heading, out.stdout)
+        if shutil.which("groff"):
+            out = subprocess.run(["groff", "-ww", "-man", "-Tutf8", page], capture_output=True,
+                                 text=True)
+            self.assertEqual(out.stderr, "")
+
+
+@unittest.skipUnless(shutil.which("dpkg-deb") and shutil.which("dpkg-shlibdeps"),
+                     "not a Debian system")
+class DebianPackage(unittest.TestCase):
+    def test_package_contents_dependencies_and_play(self):
+        out = tempfile.mkdtemp(prefix="blockfall-deb-")
+        self.addCleanup(shutil.rmtree, out, True)
+        run("cpack", "-G", "DEB", "--config", os.path.join(BUILD, "CPackConfig.cmake"), "-B", out)
+        debs = glob.glob(os.path.join(out, "*.deb"))
+        self.assertEqual(len(debs), 1, debs)
+        listing = run("dpkg-deb", "-c", debs[0]).stdout
+        print(listing)
+        self.assertIn("./usr/bin/blockfall", listing)
+        self.assertIn("./usr/share/man/man6/blockfall.6", listing)
+        depends = run("dpkg-deb", "-f", debs[0], "Depends").stdout
+        self.assertIn("libncursesw6", depends)
+        self.assertEqual(run("dpkg-deb", "-f", debs[0], "Section").stdout.strip(), "games")
+
+        root = os.path.join(out, "root")
+        run("dpkg-deb", "-x", debs[0], root)
+        binary = os.path.join(root, "usr", "bin", "blockfall")
+        refused = subprocess.run([binary], stdin=subprocess.DEVNULL, capture_output=True,
+                                 text=True)
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn("terminal", refused.stderr)
+        if have_tmux():
+            s = Session(binary)
+            self.addCleanup(s.close)
+            s.wait_for(well_whole, 5)
+            s.keys("Escape")
+            s.wait_for(lambda sc: any(r.startswith("Kilepeshez") for r in sc), 3)
+            s.keys("Enter")
+            self.assertEqual(s.status(), 0)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    BUILD = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
