@@ -10,6 +10,10 @@ int runGame();
 
 // ---- Steps of a frame --------------------------------------------------
 
+// One whole frame over the loop's own counters, which stay locals of
+// runGame. Returns 1 when the loop ends: game over, or Escape.
+int playFrame(Player& p1, int& tick, int& fps, int& sleep_value, int& last_time);
+
 // Steps 1 to 4: rotate (even frames only), left, right, down. A down move
 // that finds the piece resting sets tick to 50 to force gravity this frame.
 void applyControls(Player& p1, int& tick);

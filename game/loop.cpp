@@ -4,48 +4,51 @@
 #include "model/random.h"
 #include "platform/platform.h"
 
+int playFrame(Player& p1, int& tick, int& fps, int& sleep_value, int& last_time)
+{
+    applyControls(p1, tick);
+    if (tick % 10 == 0 && gravityAndLanding(p1))
+        return 1;
+
+    // Everything drawn this frame goes out together, before the pause.
+    conFlush();
+    if (sleep_value > 0)
+        sleepMs(sleep_value);
+    ++tick;
+    ++fps;
+
+    if (wallClock() - last_time > 0) {
+        gotoxy(0, 18);
+        printText("%dFPS", fps);
+        fps = 0;
+        last_time = wallClock();
+    }
+    // The governor: a second's frames counted 0 to 4 shorten the sleep, 6 and
+    // up lengthen it, so the pace settles near eleven frames a second. A
+    // machine too slow for that drives the sleep below zero.
+    if (fps > 5)
+        ++sleep_value;
+    else if (fps <= 4)
+        --sleep_value;
+    gotoxy(1, 19);
+    printText("%d", sleep_value);
+
+    return keyPressed(keyEscape);
+}
+
 int runGame()
 {
     seedRandom(static_cast<unsigned>(wallClock()));
     int tick = 0; // frame counter: parity drives rotation, tens drive gravity
     Player p1;
     initPlayer(p1, 0, 0);
-    int fps = 0;                // frames counted since the last rate report
-    int sleep_value = 1;        // ms to sleep each frame; no floor, no ceiling
+    int fps = 0;                 // frames counted since the last rate report
+    int sleep_value = 1;         // ms to sleep each frame; no floor, no ceiling
     int last_time = wallClock(); // second of the last rate report
     // The screen is not cleared: the well is drawn over whatever is there.
     drawTable(p1);
 
-    for (;;) {
-        applyControls(p1, tick);
-        if (tick % 10 == 0 && gravityAndLanding(p1))
-            break;
-
-        // Everything drawn this frame goes out together, before the pause.
-        conFlush();
-        if (sleep_value > 0)
-            sleepMs(sleep_value);
-        ++tick;
-        ++fps;
-
-        if (wallClock() - last_time > 0) {
-            gotoxy(0, 18);
-            printText("%dFPS", fps);
-            fps = 0;
-            last_time = wallClock();
-        }
-        // The governor: a second's frames counted 0 to 4 shorten the sleep,
-        // 6 and up lengthen it, so the pace settles near eleven frames a
-        // second. A machine too slow for that drives the sleep below zero.
-        if (fps > 5)
-            ++sleep_value;
-        else if (fps <= 4)
-            --sleep_value;
-        gotoxy(1, 19);
-        printText("%d", sleep_value);
-
-        if (keyPressed(keyEscape))
-            break;
+    while (!playFrame(p1, tick, fps, sleep_value, last_time)) {
     }
 
     // Nothing discards what was typed during play: an Enter typed then
