@@ -13,9 +13,9 @@
 
 // ---- Primitives --------------------------------------------------------
 
-void gotoxy(int x, int y);   // x and y are cut to 16 bits
+void gotoxy(int x, int y);    // x and y are cut to 16 bits
 int charAt(short x, short y); // code shown at (x, y); 32 when it cannot be read
-void putCode(int code);      // one cell at the cursor
+void putCode(int code);       // one cell at the cursor
 void printText(const char* format, ...) BLOCKFALL_PRINTF_LIKE;
 
 // ---- The board and the falling piece -----------------------------------

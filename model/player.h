@@ -21,9 +21,9 @@ constexpr int blockCell = 219; // full block
 // ---- The record --------------------------------------------------------
 
 struct Player {
-    int table[mapHeight][mapWidth];    // the board, [row][column], row 0 on top
+    int table[mapHeight][mapWidth];     // the board, [row][column], row 0 on top
     int block[blockHeight][blockWidth]; // falling piece grid: emptyCell or blockCell
-    int bx;    // board column of the grid's top-left cell; may be negative
+    int bx;                             // board column of the grid's top-left cell; may be negative
     int by;    // board row of the grid's top-left cell; negative above the board
     int bt;    // kind (0 to 3) of the falling piece
     int nb;    // kind (0 to 3) of the next piece, shown in the preview

@@ -8,6 +8,9 @@ constexpr int W = wallCell;
 constexpr int B = blockCell;
 } // namespace
 
+// The grids are laid out as they look.
+// clang-format off
+
 // Walls in columns 0 and 19, the floor on row 13, and a row of 0 below the
 // floor that no piece ever reaches.
 const int masterTable[mapHeight][mapWidth] = {
@@ -59,6 +62,8 @@ const int block4[blockHeight][blockWidth] = {
     {E, E, E, E, E},
     {E, E, E, E, E},
 };
+
+// clang-format on
 
 const int (&blockTemplate(int kind))[blockHeight][blockWidth]
 {

@@ -19,7 +19,7 @@ constexpr int keyInterrupt = 0x100; // Ctrl-C
 constexpr int keySuspend = 0x101;   // Ctrl-Z
 constexpr int keyQuit = 0x102;      // Ctrl-backslash
 // Replies to the start-up query.
-constexpr int replyProtocolFlags = 0x200;   // CSI ? flags u: the protocol is offered
+constexpr int replyProtocolFlags = 0x200;    // CSI ? flags u: the protocol is offered
 constexpr int replyDeviceAttributes = 0x201; // CSI ? ... c: every terminal answers this
 
 enum KeyAction { keyPress = 1, keyRepeat = 2, keyRelease = 3 };
@@ -31,10 +31,10 @@ struct KeyEvent {
 };
 
 struct KeyDecoder {
-    int state;         // where in a sequence the last byte left us
-    char params[32];   // parameter and intermediate bytes of a CSI sequence
-    int length;        // bytes held in params
-    bool overflow;     // the sequence outgrew params: it is dropped at its end
+    int state;       // where in a sequence the last byte left us
+    char params[32]; // parameter and intermediate bytes of a CSI sequence
+    int length;      // bytes held in params
+    bool overflow;   // the sequence outgrew params: it is dropped at its end
 };
 
 void resetKeys(KeyDecoder& d);

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "platform/cells.h"
 #include "platform/platform.h"
 
 MemoryConsole mem;
@@ -33,7 +34,8 @@ void memReset(int startSeconds, int frameCostMs, int maxFrames)
     mem.frame = 0;
     mem.clockMs = 0;
     mem.startSeconds = startSeconds;
-    mem.cellsWritten = mem.cellsRead = mem.cursorMoves = mem.keyPolls = mem.flushes = mem.sleeps = 0;
+    mem.cellsWritten = mem.cellsRead = mem.cursorMoves = mem.keyPolls = mem.flushes = mem.sleeps =
+        0;
     mem.lastSleepMs = 0;
     mem.enterWaits = 0;
     mem.promptX = mem.promptY = -1;
@@ -108,15 +110,7 @@ void conPutCode(int code)
         nextLine();
 }
 
-void conPutText(const char* text)
-{
-    for (; *text != '\0'; ++text) {
-        if (*text == '\n')
-            nextLine();
-        else
-            conPutCode(static_cast<unsigned char>(*text));
-    }
-}
+void conPutText(const char* text) { putTextAsCells(text, conPutCode, nextLine); }
 
 int conScreenError() { return mem.screenError; }
 

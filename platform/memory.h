@@ -20,27 +20,27 @@ struct MemoryConsole {
     int cx, cy;                          // cursor
 
     // Script
-    std::vector<unsigned> keys;  // per frame: bits of the keys held (keyBit)
-    int maxFrames;               // Escape is pressed by itself on this frame
+    std::vector<unsigned> keys;          // per frame: bits of the keys held (keyBit)
+    int maxFrames;                       // Escape is pressed by itself on this frame
     std::function<void(int)> onFrameEnd; // called at each Escape poll with the frame number
-    int frameCostMs;             // virtual work per frame, besides the sleep
-    int screenError;             // what the screen query answers (0 = fine)
-    bool readFails;              // every read-back fails
+    int frameCostMs;                     // virtual work per frame, besides the sleep
+    int screenError;                     // what the screen query answers (0 = fine)
+    bool readFails;                      // every read-back fails
 
     // State and counters
-    int frame;               // Escape polls so far
-    long long clockMs;       // virtual time since the start second
-    int startSeconds;        // wall clock at the start
+    int frame;                    // Escape polls so far
+    long long clockMs;            // virtual time since the start second
+    int startSeconds;             // wall clock at the start
     std::vector<unsigned> polled; // per frame: bits of the keys polled
-    long cellsWritten;
-    long cellsRead;   // read-back attempts
-    long cursorMoves;
-    long keyPolls;
-    long flushes;
-    long sleeps;
-    int lastSleepMs;
-    int enterWaits;           // calls of waitForEnter
-    int promptX, promptY;     // cursor when the wait began
+    long cellsWritten; // cells printed, texts included
+    long cellsRead;    // read-back attempts
+    long cursorMoves;  // accepted cursor moves
+    long keyPolls;     // polls of any key
+    long flushes;      // output flushes (one a frame)
+    long sleeps;       // sleeps requested
+    int lastSleepMs;   // length of the last one
+    int enterWaits;       // calls of waitForEnter
+    int promptX, promptY; // cursor when the wait began
     bool open;
 };
 
@@ -58,5 +58,5 @@ bool memPolled(int key, int frame);
 
 // Reading the screen
 int memCode(int x, int y);
-std::string memRow(int y);            // a row as text, codes mapped to ASCII
+std::string memRow(int y); // a row as text, codes mapped to ASCII
 std::string memText(int x, int y, int n);

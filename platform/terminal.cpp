@@ -1,4 +1,4 @@
-// The terminal backend for Linux and macOS: terminfo (from ncursesw) for
+// The terminal backend for Linux and macOS: terminfo (from ncurses) for
 // the terminal's own sequences, our own screen update, and keys read from
 // the tty by us.
 //
@@ -32,6 +32,7 @@
 #include <ctime>
 #include <initializer_list>
 
+#include "platform/cells.h"
 #include "platform/keys.h"
 #include "platform/platform.h"
 
@@ -56,25 +57,25 @@ bool dirty[shadowHeight];                        // rows where the two may diffe
 int cx = 0, cy = 0;                              // the game's cursor
 
 int screenRows = 0, screenColumns = 0; // the terminal's size
-int atY = -1, atX = -1;    // the terminal's cursor, -1 when we do not know it
-bool cursorShown = false;  // the player sees the cursor only at the prompt
+int atY = -1, atX = -1;                // the terminal's cursor, -1 when we do not know it
+bool cursorShown = false;              // the player sees the cursor only at the prompt
 
-bool inUse = false;  // the terminal is ours: modes set, alternate screen on
-bool utf8 = false;   // glyphs as Unicode, or the terminal's own fallbacks
-termios asFound{};   // the modes to give back
+bool inUse = false; // the terminal is ours: modes set, alternate screen on
+bool utf8 = false;  // glyphs as Unicode, or the terminal's own fallbacks
+termios asFound{};  // the modes to give back
 
 // The terminal's sequences, from terminfo; those we can do without may be null.
-const char* moveTo;       // cup
-const char* clearAll;     // clear
-const char* hideCursor;   // civis
-const char* showCursor;   // cnorm
-const char* enterScreen;  // smcup
-const char* leaveScreen;  // rmcup
-const char* reverse;      // rev
-const char* plain;        // sgr0
-const char* altOn;        // smacs
-const char* altOff;       // rmacs
-char checkerboard = '#';  // acsc's glyph for the checkerboard, when there is one
+const char* moveTo;      // cup
+const char* clearAll;    // clear
+const char* hideCursor;  // civis
+const char* showCursor;  // cnorm
+const char* enterScreen; // smcup
+const char* leaveScreen; // rmcup
+const char* reverse;     // rev
+const char* plain;       // sgr0
+const char* altOn;       // smacs
+const char* altOff;      // rmacs
+char checkerboard = '#'; // acsc's glyph for the checkerboard, when there is one
 
 char out[1 << 16]; // one frame's output, written at once
 size_t outLength = 0;
@@ -85,12 +86,12 @@ struct KeyState {
     bool down;
 };
 KeyState keyLeftState, keyUpState, keyRightState, keyDownState, keyEscapeState;
-bool enterSeen;         // an Enter typed during play, kept for the exit prompt
-bool protocolOffered;   // the terminal answered the protocol query
-bool queryOutstanding;  // its answer to the attributes request is still to come
-bool enhanced;          // presses, repeats and releases are being reported
-bool atPrompt;          // past play: the protocol stays off
-KeyDecoder decoder;     // a sequence may be cut across reads
+bool enterSeen;        // an Enter typed during play, kept for the exit prompt
+bool protocolOffered;  // the terminal answered the protocol query
+bool queryOutstanding; // its answer to the attributes request is still to come
+bool enhanced;         // presses, repeats and releases are being reported
+bool atPrompt;         // past play: the protocol stays off
+KeyDecoder decoder;    // a sequence may be cut across reads
 time_t lastHangupCheck;
 
 // Set by the signal handlers, acted on in the loop: only a flag is safe there.
@@ -489,8 +490,7 @@ int platformOpen()
     int status = 0;
     if (setupterm(nullptr, STDOUT_FILENO, &status) != OK) {
         char message[160];
-        std::snprintf(message, sizeof message, "the terminal type '%.64s' is not known here",
-                      term);
+        std::snprintf(message, sizeof message, "the terminal type '%.64s' is not known here", term);
         refuse(message);
         return 0;
     }
@@ -549,16 +549,7 @@ void conPutCode(int code)
         nextLine();
 }
 
-void conPutText(const char* text)
-{
-    // A newline moves the cursor and nothing else, as on a console.
-    for (; *text != '\0'; ++text) {
-        if (*text == '\n')
-            nextLine();
-        else
-            conPutCode(static_cast<unsigned char>(*text));
-    }
-}
+void conPutText(const char* text) { putTextAsCells(text, conPutCode, nextLine); }
 
 int conScreenError() { return 0; }
 

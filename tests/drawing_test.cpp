@@ -21,7 +21,8 @@ void expectBoardShown(const Player& p)
 {
     for (int r = 0; r < mapHeight; ++r)
         for (int c = 0; c < mapWidth; ++c)
-            ASSERT_EQ(memCode(p.ox + c, p.oy + r), p.table[r][c]) << "row " << r << ", column " << c;
+            ASSERT_EQ(memCode(p.ox + c, p.oy + r), p.table[r][c])
+                << "row " << r << ", column " << c;
 }
 
 } // namespace

@@ -37,7 +37,10 @@ std::vector<Seen> decode(const std::vector<std::string>& pieces, bool pauses = f
     return seen;
 }
 
-std::vector<Seen> decode(const std::string& bytes) { return decode(std::vector<std::string>{bytes}); }
+std::vector<Seen> decode(const std::string& bytes)
+{
+    return decode(std::vector<std::string>{bytes});
+}
 
 const Seen leftPress{keyLeft, keyPress};
 
@@ -46,8 +49,8 @@ const Seen leftPress{keyLeft, keyPress};
 TEST(Keys, ArrowsInBothCursorKeyModes)
 {
     EXPECT_EQ(decode("\033[A\033[B\033[C\033[D"),
-              (std::vector<Seen>{{keyUp, keyPress}, {keyDown, keyPress}, {keyRight, keyPress},
-                                 leftPress}));
+              (std::vector<Seen>{
+                  {keyUp, keyPress}, {keyDown, keyPress}, {keyRight, keyPress}, leftPress}));
     EXPECT_EQ(decode("\033OA\033OD"), (std::vector<Seen>{{keyUp, keyPress}, leftPress}));
 }
 
@@ -60,7 +63,7 @@ TEST(Keys, ProtocolEventsWithAndWithoutModifiers)
         {"\033[1;1:1D", {keyLeft, keyPress}},
         {"\033[1;1:2D", {keyLeft, keyRepeat}},
         {"\033[1;1:3D", {keyLeft, keyRelease}},
-        {"\033[1;5D", {keyLeft, keyPress}},     // Ctrl held: still the arrow
+        {"\033[1;5D", {keyLeft, keyPress}},      // Ctrl held: still the arrow
         {"\033[1;2:3C", {keyRight, keyRelease}}, // Shift held
         {"\033[27u", {keyEscape, keyPress}},
         {"\033[27;1:2u", {keyEscape, keyRepeat}},

@@ -85,8 +85,7 @@ TEST(Pacing, SettlesAtTenToTwelveFramesASecondWhateverTheFrameCosts)
             ++perSecond[s.second];
         for (int sec = start + 20; sec < start + 60; ++sec)
             EXPECT_TRUE(perSecond[sec] >= 10 && perSecond[sec] <= 12)
-                << "cost " << cost << ": " << perSecond[sec] << " frames in second "
-                << sec - start;
+                << "cost " << cost << ": " << perSecond[sec] << " frames in second " << sec - start;
         const int reported = std::stoi(g.shots.back().text(0, 18, 3));
         EXPECT_TRUE(reported >= 10 && reported <= 12) << "cost " << cost << ": " << reported;
     }

@@ -83,7 +83,9 @@ TEST(Gravity, HoldingDownDropsARowAFrameAndTwoOnGravityFrames)
 {
     const int start = findStart({square});
     Game g(start, 0, 60);
-    g.player = [&](const Shot& s) { return g.landingAfter(0) < 0 && s.frame < 11 ? keyBit(keyDown) : 0u; };
+    g.player = [&](const Shot& s) {
+        return g.landingAfter(0) < 0 && s.frame < 11 ? keyBit(keyDown) : 0u;
+    };
     g.run();
     // Row 0 after the first gravity frame; then one a frame, two on frame 10.
     EXPECT_EQ(lowestRow(g.falling(0)), 0);
@@ -185,13 +187,12 @@ TEST(Controls, ASlideOntoAnOverhangStandsAndLeavesTheCoveredCellBlank)
     const std::set<Cell> stack{{11, 4}, {11, 5}, {12, 4}, {12, 5},
                                {10, 4}, {10, 5}, {10, 6}, {10, 7}};
     // The slide stood: the T now covers (10, 7).
-    EXPECT_EQ(g.shots[static_cast<size_t>(slid)].blocks(),
-              [&] {
-                  std::set<Cell> all = stack;
-                  for (Cell c : std::set<Cell>{{10, 7}, {10, 8}, {10, 9}, {9, 8}})
-                      all.insert(c);
-                  return all;
-              }());
+    EXPECT_EQ(g.shots[static_cast<size_t>(slid)].blocks(), [&] {
+        std::set<Cell> all = stack;
+        for (Cell c : std::set<Cell>{{10, 7}, {10, 8}, {10, 9}, {9, 8}})
+            all.insert(c);
+        return all;
+    }());
     // When it moves on, the covered cell shows blank though the board holds it...
     const int landing = g.landingAfter(slid);
     ASSERT_GT(landing, slid + 1);

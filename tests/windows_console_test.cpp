@@ -10,7 +10,7 @@
 namespace {
 
 class Console : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_EQ(platformOpen(), 1) << "standard output is not a console"; }
     void TearDown() override { platformClose(); }
 };

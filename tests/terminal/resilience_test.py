@@ -12,7 +12,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmuxgame import Session, alive, have_tmux, well_whole  # noqa: E402
+from tmuxgame import run_suite, Session, alive, well_whole  # noqa: E402
 
 BINARY = None
 
@@ -134,10 +134,4 @@ class Damage(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 2:
-        sys.exit(__doc__)
-    BINARY = os.path.abspath(sys.argv.pop(1))
-    if not have_tmux():
-        print("tmux is not installed: resilience suite skipped")
-        sys.exit(77)
-    unittest.main(verbosity=2)
+    run_suite(sys.modules[__name__], "resilience suite")

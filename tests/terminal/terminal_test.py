@@ -11,7 +11,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmuxgame import (BLOCK, WALL, Session, have_tmux, leading_number,  # noqa: E402
+from tmuxgame import (run_suite, BLOCK, WALL, Session, leading_number,  # noqa: E402
                       walls_intact, well_cells)
 
 BINARY = None
@@ -207,10 +207,4 @@ class Play(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 2:
-        sys.exit(__doc__)
-    BINARY = os.path.abspath(sys.argv.pop(1))
-    if not have_tmux():
-        print("tmux is not installed: terminal suite skipped")
-        sys.exit(77)
-    unittest.main(verbosity=2)
+    run_suite(sys.modules[__name__], "terminal suite")

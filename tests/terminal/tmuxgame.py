@@ -160,3 +160,17 @@ def leading_number(text):
         else:
             break
     return int(digits) if digits not in ("", "-") else None
+
+
+def run_suite(module, what):
+    """The command line of every suite: the binary's path first, then
+    unittest's own arguments; exit 77 (skipped) where tmux is missing."""
+    import sys
+    import unittest
+    if len(sys.argv) < 2:
+        sys.exit(module.__doc__)
+    module.BINARY = os.path.abspath(sys.argv.pop(1))
+    if not have_tmux():
+        print(f"tmux is not installed: {what} skipped")
+        sys.exit(77)
+    unittest.main(module=module, verbosity=2)
