@@ -32,15 +32,15 @@ struct MemoryConsole {
     long long clockMs;            // virtual time since the start second
     int startSeconds;             // wall clock at the start
     std::vector<unsigned> polled; // per frame: bits of the keys polled
-    long cellsWritten; // cells printed, texts included
-    long cellsRead;    // read-back attempts
-    long cursorMoves;  // accepted cursor moves
-    long keyPolls;     // polls of any key
-    long flushes;      // output flushes (one a frame)
-    long sleeps;       // sleeps requested
-    int lastSleepMs;   // length of the last one
-    int enterWaits;       // calls of waitForEnter
-    int promptX, promptY; // cursor when the wait began
+    long cellsWritten;            // cells printed, texts included
+    long cellsRead;               // read-back attempts
+    long cursorMoves;             // accepted cursor moves
+    long keyPolls;                // polls of any key
+    long flushes;                 // output flushes (one a frame)
+    long sleeps;                  // sleeps requested
+    int lastSleepMs;              // length of the last one
+    int enterWaits;               // calls of waitForEnter
+    int promptX, promptY;         // cursor when the wait began
     bool open;
 };
 
