@@ -36,7 +36,6 @@ struct MemoryConsole {
     long cellsRead;               // read-back attempts
     long cursorMoves;             // accepted cursor moves
     long keyPolls;                // polls of any key
-    long flushes;                 // output flushes (one a frame)
     long sleeps;                  // sleeps requested
     int lastSleepMs;              // length of the last one
     int enterWaits;               // calls of waitForEnter

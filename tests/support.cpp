@@ -77,22 +77,28 @@ std::set<Cell> Shot::blocks() const
 
 Game::Game(int start, int frameCostMs, int maxFrames) { memReset(start, frameCostMs, maxFrames); }
 
+// The console as a frame leaves it.
+static Shot snapshot(int frame, bool landed)
+{
+    Shot shot;
+    shot.frame = frame;
+    shot.landed = landed;
+    shot.second = wallClock();
+    shot.sleeps = mem.sleeps;
+    shot.sleptMs = mem.lastSleepMs;
+    std::memcpy(shot.screen.data(), mem.screen, sizeof mem.screen);
+    return shot;
+}
+
 void Game::run()
 {
     shots.reserve(static_cast<size_t>(mem.maxFrames) + 1);
     // Start-up reads the whole board back once, before the first frame.
     long readsBefore = mapWidth * mapHeight;
     mem.onFrameEnd = [&](int frame) {
-        Shot shot;
-        shot.frame = frame;
         // Only a landing redraws the board during play, reading back all of it.
-        shot.landed = mem.cellsRead - readsBefore >= mapWidth * mapHeight;
+        shots.push_back(snapshot(frame, mem.cellsRead - readsBefore >= mapWidth * mapHeight));
         readsBefore = mem.cellsRead;
-        shot.second = wallClock();
-        shot.sleeps = mem.sleeps;
-        shot.sleptMs = mem.lastSleepMs;
-        std::memcpy(shot.screen.data(), mem.screen, sizeof mem.screen);
-        shots.push_back(shot);
         if (player && frame + 1 <= mem.maxFrames)
             mem.keys[static_cast<size_t>(frame) + 1] |= player(shots.back());
     };
@@ -101,16 +107,8 @@ void Game::run()
     platformClose();
     // The game-over frame ends without an Escape poll: record it too. It is
     // the frame whose controls were polled but which never reached Escape.
-    if (mem.frame <= mem.maxFrames && mem.polled[static_cast<size_t>(mem.frame)] != 0) {
-        Shot shot;
-        shot.frame = mem.frame;
-        shot.landed = true;
-        shot.second = wallClock();
-        shot.sleeps = mem.sleeps;
-        shot.sleptMs = mem.lastSleepMs;
-        std::memcpy(shot.screen.data(), mem.screen, sizeof mem.screen);
-        shots.push_back(shot);
-    }
+    if (mem.frame <= mem.maxFrames && mem.polled[static_cast<size_t>(mem.frame)] != 0)
+        shots.push_back(snapshot(mem.frame, true));
 }
 
 std::set<Cell> Game::falling(int frame) const
