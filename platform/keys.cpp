@@ -174,3 +174,5 @@ int pauseKeys(KeyDecoder& d, KeyEvent* event)
     d.state = ground;
     return emit(event, keyEscape, keyPress);
 }
+
+bool keysPending(const KeyDecoder& d) { return d.state != ground; }

@@ -42,3 +42,5 @@ void resetKeys(KeyDecoder& d);
 int feedKey(KeyDecoder& d, unsigned char byte, KeyEvent* event);
 // Input has paused: an ESC still waiting for its sequence was the Escape key.
 int pauseKeys(KeyDecoder& d, KeyEvent* event);
+// Whether a sequence has begun and not ended: a pause would settle it.
+bool keysPending(const KeyDecoder& d);

@@ -601,10 +601,18 @@ void waitForEnter()
         handleSignals();
         if (enterSeen)
             return;
+        // A lone Escape pressed at the prompt must not swallow the Enter
+        // after it: with a sequence begun, a short silence ends it.
         pollfd in{STDIN_FILENO, POLLIN, 0};
-        const int ready = poll(&in, 1, -1);
+        const int ready = poll(&in, 1, keysPending(decoder) ? 50 : -1);
         if (ready < 0 && errno == EINTR)
             continue;
+        if (ready == 0) {
+            KeyEvent e;
+            if (pauseKeys(decoder, &e))
+                apply(e);
+            continue;
+        }
         // The end of input or a lost terminal: nothing more will come, and
         // the prompt is answered as Enter would.
         if (ready < 0 || (in.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
