@@ -69,10 +69,25 @@ TEST(Spawning, NewBlockPromotesThePreviewAndResetsPositionAndShape)
 
 TEST(Spawning, TheSameSeedDealsTheSameKindsAndAllKindsCome)
 {
-    EXPECT_EQ(dealtKinds(12345, 200), dealtKinds(12345, 200));
-    EXPECT_NE(dealtKinds(12345, 200), dealtKinds(12346, 200));
+    // The kinds a game deals: the first piece, then each piece newBlock
+    // brings in. The simulations pick their start seconds by dealtKinds.
+    auto played = [](unsigned seed, int count) {
+        seedRandom(seed);
+        Player p;
+        initPlayer(p, 0, 0);
+        std::vector<int> kinds{p.bt};
+        while (static_cast<int>(kinds.size()) < count) {
+            newBlock(p);
+            kinds.push_back(p.bt);
+        }
+        return kinds;
+    };
+    const std::vector<int> first = played(12345, 200);
+    EXPECT_EQ(played(12345, 200), first);
+    EXPECT_EQ(dealtKinds(12345, 200), first);
+    EXPECT_NE(played(12346, 200), first);
     int seen[4] = {};
-    for (int k : dealtKinds(99, 400))
+    for (int k : played(99, 400))
         ++seen[k];
     for (int k = 0; k < 4; ++k)
         EXPECT_GT(seen[k], 60) << "kind " << k;
@@ -307,17 +322,20 @@ TEST(Clearing, AFullTopRowIsEmptiedAndNothingCopiedIntoIt)
 
 TEST(Clearing, ARowWithAGapStaysAndTheBoardIsRedrawnEveryTime)
 {
-    memReset();
-    Player p = pieceAt(0, 0, 0);
-    fillRow(p, 12);
-    p.table[12][18] = emptyCell;
-    checkLines(p);
-    EXPECT_EQ(p.score, 0);
-    EXPECT_EQ(p.table[12][17], blockCell);
-    // The console now shows the board exactly.
-    for (int r = 0; r < mapHeight; ++r)
-        for (int c = 0; c < mapWidth; ++c)
-            ASSERT_EQ(memCode(c, r), p.table[r][c]) << r << "," << c;
+    // The wall cells are part of the row: a gap there keeps it too.
+    for (int gap : {0, 18, 19}) {
+        memReset();
+        Player p = pieceAt(0, 0, 0);
+        fillRow(p, 12);
+        p.table[12][gap] = emptyCell;
+        checkLines(p);
+        EXPECT_EQ(p.score, 0) << "gap in column " << gap;
+        EXPECT_EQ(p.table[12][17], blockCell) << "gap in column " << gap;
+        // The console now shows the board exactly.
+        for (int r = 0; r < mapHeight; ++r)
+            for (int c = 0; c < mapWidth; ++c)
+                ASSERT_EQ(memCode(c, r), p.table[r][c]) << r << "," << c << ", gap " << gap;
+    }
 }
 
 TEST(GameOver, AnyLandedCellInTheTopRowAndNothingElse)
