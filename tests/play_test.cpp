@@ -101,6 +101,35 @@ TEST(Gravity, HoldingDownDropsARowAFrameAndTwoOnGravityFrames)
     EXPECT_FALSE(g.falling(21).empty());
 }
 
+TEST(Gravity, ALandingFrameShowsThePieceAfterTheOneThatLanded)
+{
+    // With Down held the stack grows in the spawn columns until pieces land
+    // before their first gravity frame: on those landings only the panel
+    // drawn in the landing frame itself can show the right preview.
+    const int start = findStart({square, bar, ell, tee, square, ell});
+    Game g(start, 0, 2000);
+    g.player = [](const Shot&) { return keyBit(keyDown); };
+    g.run();
+    const std::vector<int> kinds = dealtKinds(start, 50);
+    int piece = 0, previous = -100, quick = 0;
+    for (const Shot& s : g.shots) {
+        if (!s.landed)
+            continue;
+        std::set<Cell> shown;
+        for (int j = 0; j < blockHeight; ++j)
+            for (int i = 0; i < blockWidth; ++i)
+                if (s.at(2 + j, 21 + i) == blockCell)
+                    shown.insert({j, i});
+        EXPECT_EQ(shown, gridCells(blockTemplate(kinds[static_cast<size_t>(piece) + 1])))
+            << "landing " << piece << " on frame " << s.frame;
+        quick += s.frame - previous < 10 &&
+                 kinds[static_cast<size_t>(piece)] != kinds[static_cast<size_t>(piece) + 1];
+        previous = s.frame;
+        ++piece;
+    }
+    EXPECT_GT(quick, 0); // the stack did reach that high
+}
+
 // ---- Sideways moves ----------------------------------------------------
 
 TEST(Controls, PiecesStopAtTheWallsAndTheWallsStayDrawn)
@@ -219,13 +248,41 @@ TEST(Controls, UpIsPolledOnlyOnEvenFramesAndTurnsThePiece)
     EXPECT_EQ(g.falling(12), onBoard(cellsOf(expected.block, 2, -1)));
 }
 
+TEST(Controls, ATurnThatWouldRestIsUndoneAndThePieceLandsUnturned)
+{
+    // With its lowest cells on row 11, a quarter turn of the T or the L puts
+    // a cell on row 12, resting on the floor. Up is held for two frames, so
+    // it is polled once, before gravity moves the piece on.
+    for (int kind : {tee, ell}) {
+        Game g(findStart({kind}), 0, 200);
+        int tried = -1;
+        g.player = [&](const Shot& s) -> unsigned {
+            const int lowest = lowestRow(g.falling(s.frame));
+            if (tried < 0 && lowest == 11 && g.landingAfter(0) < 0)
+                tried = s.frame + 1;
+            if (tried > 0 && s.frame + 1 - tried < 2)
+                return keyBit(keyUp);
+            return tried < 0 && lowest < 9 ? keyBit(keyDown) : 0u;
+        };
+        g.run();
+        ASSERT_GT(tried, 0) << "kind " << kind;
+        EXPECT_GT(g.landingAfter(0), tried) << "kind " << kind;
+        EXPECT_EQ(g.shots[static_cast<size_t>(g.landingAfter(0))].blocks(),
+                  cellsOf(blockTemplate(kind), 2, 10))
+            << "kind " << kind;
+    }
+}
+
 TEST(Controls, TheSquareNeverTurnsAndAnUpForItDoesNotCarryOver)
 {
+    // One Up while the square falls, on frame 2; later the T gets one turn
+    // of its own, held over two frames so that it is polled once.
     Game g(findStart({square, tee}), 0, 200);
     g.player = [&](const Shot& s) -> unsigned {
-        if (s.frame < 9)
-            return keyBit(keyUp);
-        return g.landingAfter(0) < 0 ? keyBit(keyDown) : 0u;
+        const int landing = g.landingAfter(0);
+        if (landing < 0)
+            return s.frame == 1 ? keyBit(keyUp) : s.frame > 8 ? keyBit(keyDown) : 0u;
+        return s.frame - landing == 4 || s.frame - landing == 5 ? keyBit(keyUp) : 0u;
     };
     g.run();
     for (int f = 2; f < 9; f += 2)
@@ -233,11 +290,13 @@ TEST(Controls, TheSquareNeverTurnsAndAnUpForItDoesNotCarryOver)
     // Unturned, the square shows only its lower row on row 0; turned, it
     // would have dropped a row inside its grid.
     EXPECT_EQ(g.falling(8), onBoard(cellsOf(block1, 2, -2)));
-    // The T comes in unturned: three gravity frames after the landing its
-    // grid stands at row 0.
+    // The T turns once: three gravity frames after the landing its grid
+    // stands at row 0.
     const int landing = g.landingAfter(0);
     ASSERT_GT(landing, 0);
-    EXPECT_EQ(g.falling(landing + 30), cellsOf(block4, 2, 0));
+    Player expected = pieceAt(tee, 2, 0);
+    rotateBlock(expected);
+    EXPECT_EQ(g.falling(landing + 30), cellsOf(expected.block, 2, 0));
 }
 
 // ---- Scoring -----------------------------------------------------------
