@@ -1,18 +1,48 @@
-"""The real binary in a real terminal: a private tmux server per session,
-keys sent with send-keys, the screen read with capture-pane."""
+"""The one harness of the terminal suites and the measurements: the game's
+screen as a player reads it (glyphs, layout, the prompt), a game in a private
+tmux server, a game on a pty with pyte as its screen, and the command line
+every suite shares.
 
+Run from the top of the source tree as a module, which needs no path set:
+    python3 -m tests.terminal.terminal_test build/default/blockfall"""
+
+import fcntl
 import os
+import pty
+import select
 import shutil
+import struct
 import subprocess
+import sys
 import tempfile
+import termios
 import time
+import unittest
+
+try:
+    import pyte
+except ImportError:  # a Python of its own beside Debian's packages
+    sys.path.append("/usr/lib/python3/dist-packages")
+    try:
+        import pyte
+    except ImportError:
+        pyte = None
+
+# ---- The screen as the player reads it ----------------------------------
 
 WALL = "\u2593"
 BLOCK = "\u2588"
+PROMPT = "Kilepeshez nyomjon ENTER-t"
+WELL_WIDTH = 20  # columns 0 and 19 are walls
+FLOOR_ROW = 13  # rows 0 to 12 are played in
+SCORE_ROW, GAME_OVER_ROW, RATE_ROW, SLEEP_ROW = 15, 16, 18, 19
 
 
 def have_tmux():
     return shutil.which("tmux") is not None
+
+
+# ---- A game in tmux -----------------------------------------------------
 
 
 class Session:
@@ -126,6 +156,98 @@ class Session:
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
+# ---- A game on a pty, with pyte as the terminal ----------------------------
+
+
+def spawn_on_pty(binary, width=80, height=24):
+    """Starts the binary on a new pty of the given size; returns (pid, fd)."""
+    pid, fd = pty.fork()
+    if pid == 0:
+        fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", height, width, 0, 0))
+        env = dict(os.environ, TERM="xterm-256color", LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        os.execve(binary, [binary], env)
+    return pid, fd
+
+
+QUERY, ATTRIBUTES = b"\x1b[?u", b"\x1b[c"
+
+
+class PtyTerminal:
+    """A terminal that answers the game's device-attributes request, and the
+    keyboard-protocol query too when answers_protocol is set."""
+
+    def __init__(self, binary, answers_protocol):
+        self.answers_protocol = answers_protocol
+        self.raw = b""
+        self.answered = 0  # how far the output has been searched for queries
+        self.screen = pyte.Screen(80, 24)
+        self.stream = pyte.ByteStream(self.screen)
+        self.pid, self.fd = spawn_on_pty(binary)
+
+    def send(self, data):
+        os.write(self.fd, data)
+
+    def pump(self, seconds):
+        """Reads the game's output for a while, answering its queries."""
+        deadline = time.monotonic() + seconds
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return
+            ready, _, _ = select.select([self.fd], [], [], left)
+            if not ready:
+                return
+            try:
+                data = os.read(self.fd, 65536)
+            except OSError:
+                return
+            if not data:
+                return
+            self.raw += data
+            self.stream.feed(data)
+            self._answer()
+
+    def _answer(self):
+        pending = self.raw[self.answered:]
+        if QUERY in pending and self.answers_protocol:
+            self.send(b"\x1b[?0u")
+        if ATTRIBUTES in pending:
+            self.send(b"\x1b[?62;22c")
+            self.answered = len(self.raw)
+
+    def wait(self, predicate, seconds):
+        deadline = time.monotonic() + seconds
+        while not predicate():
+            if time.monotonic() > deadline:
+                raise AssertionError("timed out; screen:\n" + "\n".join(self.screen.display))
+            self.pump(0.05)
+
+    def cells(self, first_column=1, last_column=WELL_WIDTH - 2):
+        rows = self.screen.display
+        return {(r, c) for r in range(FLOOR_ROW) for c in range(first_column, last_column + 1)
+                if rows[r][c] == BLOCK}
+
+    def exit_status(self, seconds=5):
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            self.pump(0.05)
+            done, status = os.waitpid(self.pid, os.WNOHANG)
+            if done:
+                return os.waitstatus_to_exitcode(status)
+        return None
+
+    def close(self):
+        try:
+            os.kill(self.pid, 9)
+            os.waitpid(self.pid, 0)
+        except (ProcessLookupError, ChildProcessError):
+            pass
+        os.close(self.fd)
+
+
+# ---- Reading the screen ----------------------------------------------------
+
+
 def alive(pid):
     try:
         os.kill(pid, 0)
@@ -139,17 +261,27 @@ def alive(pid):
         return True
 
 
+def floor_drawn(screen):
+    return screen[FLOOR_ROW][:WELL_WIDTH] == WALL * WELL_WIDTH
+
+
 def well_whole(screen):
-    return walls_intact(screen) and screen[13][:20] == WALL * 20
+    return walls_intact(screen) and floor_drawn(screen)
 
 
 def well_cells(screen):
     """(row, column) of every block cell inside the well."""
-    return {(r, c) for r in range(13) for c in range(1, 19) if screen[r][c] == BLOCK}
+    return {(r, c) for r in range(FLOOR_ROW) for c in range(1, WELL_WIDTH - 1)
+            if screen[r][c] == BLOCK}
 
 
 def walls_intact(screen):
-    return all(screen[r][0] == WALL and screen[r][19] == WALL for r in range(13))
+    return all(screen[r][0] == WALL and screen[r][WELL_WIDTH - 1] == WALL
+               for r in range(FLOOR_ROW))
+
+
+def prompt_shown(screen):
+    return any(row.startswith(PROMPT) for row in screen)
 
 
 def leading_number(text):
@@ -162,15 +294,19 @@ def leading_number(text):
     return int(digits) if digits not in ("", "-") else None
 
 
-def run_suite(module, what):
-    """The command line of every suite: the binary's path first, then
-    unittest's own arguments; exit 77 (skipped) where tmux is missing."""
-    import sys
-    import unittest
-    if len(sys.argv) < 2:
+# ---- The command line -------------------------------------------------------
+
+
+def run_suite(module, what, arguments=("BINARY",), needs=have_tmux,
+              missing="tmux is not installed"):
+    """The command line of every suite: the paths it names first (absolute,
+    set on the module by name), then unittest's own arguments. Exits 77
+    (skipped) when needs() says a tool is missing."""
+    if len(sys.argv) <= len(arguments):
         sys.exit(module.__doc__)
-    module.BINARY = os.path.abspath(sys.argv.pop(1))
-    if not have_tmux():
-        print(f"tmux is not installed: {what} skipped")
+    for name in arguments:
+        setattr(module, name, os.path.abspath(sys.argv.pop(1)))
+    if not needs():
+        print(f"{missing}: {what} skipped")
         sys.exit(77)
     unittest.main(module=module, verbosity=2)
