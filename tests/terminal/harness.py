@@ -145,6 +145,13 @@ class Session:
         with open(path) as f:
             return f.read()
 
+    def leave(self):
+        """Escape, then Enter at the prompt; the game's exit status."""
+        self.keys("Escape")
+        self.wait_for(prompt_shown, 3)
+        self.keys("Enter")
+        return self.status()
+
     def stty_unchanged(self):
         self.status()
         time.sleep(0.2)
@@ -226,6 +233,14 @@ class PtyTerminal:
         rows = self.screen.display
         return {(r, c) for r in range(FLOOR_ROW) for c in range(first_column, last_column + 1)
                 if rows[r][c] == BLOCK}
+
+    def leave(self, escape=b"\x1b"):
+        """Escape as this terminal sends it, then Enter at the prompt; the
+        game's exit status."""
+        self.send(escape)
+        self.wait(lambda: prompt_shown(self.screen.display), 3)
+        self.send(b"\r")
+        return self.exit_status()
 
     def exit_status(self, seconds=5):
         deadline = time.monotonic() + seconds

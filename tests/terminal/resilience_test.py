@@ -92,10 +92,7 @@ class Damage(unittest.TestCase):
         self.assertIsNone(s.status(0.1), "the game ended while the terminal was small")
         s.resize(80, 24)
         s.wait_for(well_whole, 1.0, step=0.05)
-        s.keys("Escape")
-        s.wait_for(prompt_shown, 3)
-        s.keys("Enter")
-        self.assertEqual(s.status(), 0)
+        self.assertEqual(s.leave(), 0)
         self.assertTrue(s.stty_unchanged())
 
     def test_random_bytes_during_play(self):

@@ -130,22 +130,14 @@ class Play(unittest.TestCase):
     def test_arrows_move_and_the_walls_stop_the_piece(self):
         s = self.start()
         s.wait_for(lambda sc: well_cells(sc), 5)
-        for _ in range(10):
-            s.keys("Left")
-            time.sleep(0.12)
-        screen = s.screen()
-        self.assertEqual(min(c for _, c in well_cells(screen)), 1)
-        self.assertTrue(walls_intact(screen))
-        for _ in range(22):
-            s.keys("Right")
-            time.sleep(0.12)
-        screen = s.screen()
-        self.assertEqual(max(c for _, c in well_cells(screen)), 18)
-        self.assertTrue(walls_intact(screen))
-        s.keys("Escape")
-        s.wait_for(prompt_shown, 3)
-        s.keys("Enter")
-        self.assertEqual(s.status(), 0)
+        for key, presses, edge, column in (("Left", 10, min, 1), ("Right", 22, max, WELL_WIDTH - 2)):
+            for _ in range(presses):
+                s.keys(key)
+                time.sleep(0.12)
+            screen = s.screen()
+            self.assertEqual(edge(c for _, c in well_cells(screen)), column, key)
+            self.assertTrue(walls_intact(screen), key)
+        self.assertEqual(s.leave(), 0)
 
     def test_arrows_in_both_cursor_key_modes(self):
         # Normal mode sends ESC [ D, application mode ESC O D; neither may be
@@ -153,21 +145,14 @@ class Play(unittest.TestCase):
         s = self.start()
         screen = s.wait_for(lambda sc: well_cells(sc), 5)
         left = min(c for _, c in well_cells(screen))
-        for hexes in (["1b", "5b", "44"], ["1b", "4f", "44"]):
-            s.keys("-H", *hexes)
-            time.sleep(0.3)
-        screen = s.screen()
-        self.assertEqual(min(c for _, c in well_cells(screen)), left - 2)
-        for hexes in (["1b", "5b", "43"], ["1b", "4f", "43"], ["1b", "4f", "43"]):
-            s.keys("-H", *hexes)
-            time.sleep(0.3)
-        screen = s.screen()
-        self.assertEqual(min(c for _, c in well_cells(screen)), left + 1)
+        for arrows, column in (("1b5b44 1b4f44", left - 2), ("1b5b43 1b4f43 1b4f43", left + 1)):
+            for arrow in arrows.split():
+                s.keys("-H", arrow[0:2], arrow[2:4], arrow[4:6])
+                time.sleep(0.3)
+            screen = s.screen()
+            self.assertEqual(min(c for _, c in well_cells(screen)), column, arrows)
         self.assertFalse(prompt_shown(screen))
-        s.keys("Escape")
-        s.wait_for(prompt_shown, 3)
-        s.keys("Enter")
-        self.assertEqual(s.status(), 0)
+        self.assertEqual(s.leave(), 0)
 
     def test_up_turns_the_piece(self):
         # The first piece is random; a square never turns, so start again
@@ -185,10 +170,7 @@ class Play(unittest.TestCase):
                 lambda sc: len(well_cells(sc)) == 4 and shape(well_cells(sc)) != before, 2,
                 step=0.02)))
             self.assertEqual(len(after), 4)
-            s.keys("Escape")
-            s.wait_for(prompt_shown, 3)
-            s.keys("Enter")
-            self.assertEqual(s.status(), 0)
+            self.assertEqual(s.leave(), 0)
             return
         self.fail("ten squares in a row")
 
