@@ -27,12 +27,12 @@ struct KeyState {
 
 struct Input {
     KeyState left, up, right, down, escape; // the keys the game polls
-    bool enterSeen;        // an Enter typed during play, kept for the exit prompt
-    bool protocolOffered;  // the terminal answered the protocol query
-    bool queryOutstanding; // its answer to the attributes request is still to come
-    bool enhanced;         // presses, repeats and releases are being reported
-    bool atPrompt;         // past play: the protocol stays off
-    KeyDecoder decoder;    // a sequence may be cut across reads
+    bool enterSeen;                         // an Enter typed during play, kept for the exit prompt
+    bool protocolOffered;                   // the terminal answered the protocol query
+    bool queryOutstanding;                  // its answer to the attributes request is still to come
+    bool enhanced;                          // presses, repeats and releases are being reported
+    bool atPrompt;                          // past play: the protocol stays off
+    KeyDecoder decoder;                     // a sequence may be cut across reads
 };
 Input in;
 
