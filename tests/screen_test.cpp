@@ -3,6 +3,7 @@
 // frame's bytes can be compared whole.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -57,7 +58,9 @@ void put(int x, int y, const char* text)
 void putCapability(const char* s) { screenWrite(s); }
 void putCursorMove(int row, int column)
 {
-    screenWrite(("<" + std::to_string(row) + "," + std::to_string(column) + ">").c_str());
+    char move[24];
+    std::snprintf(move, sizeof move, "<%d,%d>", row, column);
+    screenWrite(move);
 }
 void sendFrame(const char* bytes, std::size_t length)
 {
