@@ -14,10 +14,7 @@ namespace {
 
 struct Loop {
     Player p1;
-    int tick = 1;
-    int fps = 3;
-    int sleep_value = 40;
-    int last_time = 0;
+    LoopCounters c{1, 3, 40, 0};
 };
 
 // A game under way: the well drawn, the piece in the middle of it.
@@ -30,7 +27,7 @@ Loop started(int kind)
     l.p1.bt = kind;
     l.p1.bx = 6;
     l.p1.by = 4;
-    l.last_time = wallClock();
+    l.c.last_time = wallClock();
     drawTable(l.p1);
     drawWorld(l.p1);
     drawBlock(l.p1);
@@ -43,9 +40,9 @@ void frame(benchmark::State& state, Loop& l, unsigned keys, int tick)
     const Player start = l.p1;
     for (auto _ : state) {
         mem.frame = 0;
-        l.tick = tick;
-        l.sleep_value = 40;
-        benchmark::DoNotOptimize(playFrame(l.p1, l.tick, l.fps, l.sleep_value, l.last_time));
+        l.c.tick = tick;
+        l.c.sleep_value = 40;
+        benchmark::DoNotOptimize(playFrame(l.p1, l.c));
         l.p1.bx = start.bx;
         l.p1.by = start.by;
     }
@@ -89,8 +86,8 @@ void landingFrameClearingTwoRows(benchmark::State& state)
     for (auto _ : state) {
         l = before;
         mem.frame = 0;
-        l.tick = 10;
-        benchmark::DoNotOptimize(playFrame(l.p1, l.tick, l.fps, l.sleep_value, l.last_time));
+        l.c.tick = 10;
+        benchmark::DoNotOptimize(playFrame(l.p1, l.c));
     }
     state.counters["score"] = l.p1.score;
 }

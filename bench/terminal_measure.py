@@ -4,25 +4,22 @@ wire against the least possible, system calls, CPU share and wake-ups per
 frame, heap allocations per second of play, peak resident size, and the
 pace with the other core kept busy. Prints a Markdown table.
 
-Usage: terminal_measure.py PATH-TO-BLOCKFALL [--quick]
+Usage, from the top of the source tree:
+    python3 -m bench.terminal_measure PATH-TO-BLOCKFALL [--quick]
 
 Needs tmux, strace, valgrind and python3-pyte. Takes about four minutes
 (--quick: under a minute, with shorter runs)."""
 
 import os
 import re
+import select
 import statistics
 import subprocess
 import sys
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "terminal"))
-from protocol_test import PtyTerminal  # noqa: E402
-import protocol_test  # noqa: E402
-from tmuxgame import Session, well_whole  # noqa: E402
-
-WALL = "\u2593"
+from tests.terminal.harness import (RATE_ROW, SLEEP_ROW, WALL, WELL_WIDTH, PtyTerminal, Session,
+                                    spawn_on_pty, well_whole)
 
 
 def start_up(binary, runs):
@@ -30,20 +27,11 @@ def start_up(binary, runs):
     The well goes out in one write, top row first, so the floor's twenty
     wall glyphs arriving mean all of it has. The raw bytes are searched, not
     parsed, so that the measuring costs next to nothing."""
-    import pty
-    import select
-    import fcntl
-    import struct
-    import termios
-    floor = ("\u2593" * 20).encode("utf-8")
+    floor = (WALL * WELL_WIDTH).encode("utf-8")
     times = []
     for _ in range(runs):
         began = time.monotonic()
-        pid, fd = pty.fork()
-        if pid == 0:
-            fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
-            env = dict(os.environ, TERM="xterm-256color", LANG="C.UTF-8", LC_ALL="C.UTF-8")
-            os.execve(binary, [binary], env)
+        pid, fd = spawn_on_pty(binary)
         raw = b""
         while floor not in raw:
             if time.monotonic() - began > 5:
@@ -78,8 +66,7 @@ def least_bytes(before, after):
 def bytes_on_the_wire(binary, seconds):
     """Plays a scripted game on a pty and compares every chunk the game
     wrote with the least that would have shown the same change."""
-    protocol_test.BINARY = binary
-    t = PtyTerminal(answers_protocol=False)
+    t = PtyTerminal(binary, answers_protocol=False)
     t.wait(lambda: t.cells(), 5)
     sent = written = least = 0
     idle = []
@@ -104,7 +91,7 @@ def bytes_on_the_wire(binary, seconds):
         minimum = least_bytes(before, after)
         least += minimum
         changed_rows = [r for r in range(len(after)) if before[r] != after[r]]
-        if changed_rows == [19]:
+        if changed_rows == [SLEEP_ROW]:
             idle.append(len(data))
     t.close()
     return written, least, statistics.median(idle) if idle else None
@@ -138,7 +125,7 @@ def keep_playing(s, seconds, sample=None):
 
 
 def fps_of(screen):
-    m = re.match(r"(\d+)FPS", screen[18])
+    m = re.match(r"(\d+)FPS", screen[RATE_ROW])
     return int(m.group(1)) if m else None
 
 

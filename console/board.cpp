@@ -26,7 +26,7 @@ static void walkBlock(const Player& p, bool erase)
         for (int i = 0; i < blockWidth; ++i) {
             const int c = p.bx + i;
             const int r = p.by + j;
-            if (c < 0 || c > mapWidth - 1 || r < 0 || r > mapHeight - 1)
+            if (!onBoard(c, r))
                 continue;
             gotoxy(p.ox + c, p.oy + r);
             if (p.block[j][i] != emptyCell)

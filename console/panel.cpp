@@ -4,12 +4,12 @@
 void drawWorld(const Player& p)
 {
     // The score never falls, so a longer number always covers a shorter one.
-    gotoxy(0, 15);
+    gotoxy(0, scoreRow);
     printText("Score: %d", p.score);
-    gotoxy(21, 0);
+    gotoxy(panelColumn, 0);
     printText("Next:\n");
-    drawNextBlock(p, 21, 2);
-    gotoxy(0, 15);
+    drawNextBlock(p, panelColumn, previewRow);
+    gotoxy(0, scoreRow);
 }
 
 void drawNextBlock(const Player& p, int x, int y)

@@ -10,9 +10,16 @@ int runGame();
 
 // ---- Steps of a frame --------------------------------------------------
 
-// One whole frame over the loop's own counters, which stay locals of
-// runGame. Returns 1 when the loop ends: game over, or Escape.
-int playFrame(Player& p1, int& tick, int& fps, int& sleep_value, int& last_time);
+// The loop's own counters: a local of runGame, passed to each frame.
+struct LoopCounters {
+    int tick = 0;        // frame counter: parity drives rotation, tens drive gravity
+    int fps = 0;         // frames counted since the last rate report
+    int sleep_value = 1; // ms to sleep each frame; no floor, no ceiling
+    int last_time = 0;   // second of the last rate report
+};
+
+// One whole frame. Returns 1 when the loop ends: game over, or Escape.
+int playFrame(Player& p1, LoopCounters& loop);
 
 // Steps 1 to 4: rotate (even frames only), left, right, down. A down move
 // that finds the piece resting sets tick to 50 to force gravity this frame.

@@ -15,7 +15,7 @@ int gravityAndLanding(Player& p1)
     placeBlock(p1);
     checkLines(p1);
     if (checkGameOver(p1)) {
-        gotoxy(0, 16);
+        gotoxy(0, gameOverRow);
         printText("Game Over");
         return 1;
     }

@@ -4,8 +4,9 @@
 #include "model/random.h"
 #include "platform/platform.h"
 
-int playFrame(Player& p1, int& tick, int& fps, int& sleep_value, int& last_time)
+int playFrame(Player& p1, LoopCounters& loop)
 {
+    auto& [tick, fps, sleep_value, last_time] = loop;
     applyControls(p1, tick);
     if (tick % 10 == 0 && gravityAndLanding(p1))
         return 1;
@@ -18,7 +19,7 @@ int playFrame(Player& p1, int& tick, int& fps, int& sleep_value, int& last_time)
     ++fps;
 
     if (wallClock() - last_time > 0) {
-        gotoxy(0, 18);
+        gotoxy(0, rateRow);
         printText("%dFPS", fps);
         fps = 0;
         last_time = wallClock();
@@ -30,7 +31,7 @@ int playFrame(Player& p1, int& tick, int& fps, int& sleep_value, int& last_time)
         ++sleep_value;
     else if (fps <= 4)
         --sleep_value;
-    gotoxy(1, 19);
+    gotoxy(1, sleepRow);
     printText("%d", sleep_value);
 
     return keyPressed(keyEscape);
@@ -39,16 +40,14 @@ int playFrame(Player& p1, int& tick, int& fps, int& sleep_value, int& last_time)
 int runGame()
 {
     seedRandom(static_cast<unsigned>(wallClock()));
-    int tick = 0; // frame counter: parity drives rotation, tens drive gravity
     Player p1;
     initPlayer(p1, 0, 0);
-    int fps = 0;                 // frames counted since the last rate report
-    int sleep_value = 1;         // ms to sleep each frame; no floor, no ceiling
-    int last_time = wallClock(); // second of the last rate report
+    LoopCounters loop;
+    loop.last_time = wallClock();
     // The screen is not cleared: the well is drawn over whatever is there.
     drawTable(p1);
 
-    while (!playFrame(p1, tick, fps, sleep_value, last_time)) {
+    while (!playFrame(p1, loop)) {
     }
 
     // Nothing discards what was typed during play: an Enter typed then

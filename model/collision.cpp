@@ -11,7 +11,7 @@ template <typename Hit> static int anyCellBelow(const Player& p, Hit hit)
         for (int i = 0; i < blockWidth; ++i) {
             const int c = p.bx + i;
             const int b = p.by + j + 1;
-            if (c < 0 || c > mapWidth - 1 || b < 0 || b > mapHeight - 1)
+            if (!onBoard(c, b))
                 continue;
             if (p.block[j][i] == emptyCell)
                 continue;

@@ -13,7 +13,7 @@ void placeBlock(Player& p)
                 continue;
             const int r = p.by + j;
             const int c = p.bx + i;
-            if (c >= 0 && c <= mapWidth - 1 && r >= 0 && r <= mapHeight - 1)
+            if (onBoard(c, r))
                 p.table[r][c] = p.block[j][i];
         }
     }
@@ -31,7 +31,7 @@ void checkLines(Player& p)
 {
     // One pass from the top finds every full row: after a clear, the row now
     // at j came from j - 1 and was already found not full.
-    for (int j = 0; j <= 12; ++j) {
+    for (int j = 0; j <= lowestPlayRow; ++j) {
         if (!rowFull(p, j))
             continue;
         for (int i = 1; i <= mapWidth - 2; ++i) {

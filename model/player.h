@@ -8,6 +8,13 @@ constexpr int mapWidth = 20;   // board columns, walls included
 constexpr int mapHeight = 15;  // board rows: 13 to play in, the floor, one below
 constexpr int blockWidth = 5;  // columns of a piece grid
 constexpr int blockHeight = 5; // rows of a piece grid
+constexpr int lowestPlayRow = mapHeight - 3; // the last row a piece can rest in: 12
+
+// True for a cell of the board, walls and floor included.
+constexpr bool onBoard(int column, int row)
+{
+    return column >= 0 && column < mapWidth && row >= 0 && row < mapHeight;
+}
 
 // ---- Cell codes --------------------------------------------------------
 // Cells hold the 8-bit code-page character that shows them. Every rule asks

@@ -1,9 +1,11 @@
 // An in-memory console for tests and benchmarks: a grid of codes, a cursor,
 // keys scripted per frame, a virtual clock and counters of what was done.
 //
-// Frames are found without any hook in the game: Escape is polled exactly
-// once at the end of every frame, so the Escape polls so far are the frame
-// number. The clock moves only by the game's sleeps and a chosen cost per
+// Frames are found without any hook in the game: by the frame contract
+// (platform.h) Escape is polled exactly once at the end of every frame, so
+// the Escape polls so far are the frame number, and the Escape poll is
+// where a frame's end is reported, the clock moves on and the next frame's
+// keys take effect. The clock moves only by the game's sleeps and a chosen cost per
 // frame, and the pieces are seeded from that clock, so a start time and a
 // key script fix a whole game.
 #pragma once

@@ -1,8 +1,17 @@
 // The one seam to the outside world: the screen, the keys, the clock.
 //
 // The game calls these free functions; the executable links one backend
-// (a terminal through curses, or the Windows console), the tests link an
+// (a terminal through terminfo, or the Windows console), the tests link an
 // in-memory console. Nothing outside platform/ knows which it runs on.
+//
+// The frame contract, which every backend may rely on and must honour:
+// Escape is polled exactly once in every frame, and last, after the frame's
+// drawing has been flushed and its pause taken. That poll is the frame's one
+// point of contact with the outside: a backend takes in input there, acts
+// there on what signals, resizes or a lost console asked for, and may
+// suspend or end the process there. Every other call returns promptly and
+// changes nothing but what it names. The exit prompt's wait is the one other
+// place where the outside is attended to.
 #pragma once
 
 // ---- Lifecycle ---------------------------------------------------------
@@ -36,7 +45,8 @@ constexpr int keyDown = 0x28;
 constexpr int keyEscape = 0x1B;
 
 // 1 when the key is down now or was pressed since its last poll. Never
-// blocks, never consumes what the exit prompt will read.
+// blocks, never consumes what the exit prompt will read. Polling keyEscape
+// ends the frame (see the frame contract above).
 int keyPressed(int key);
 // Waits for Enter; an Enter typed during play answers at once.
 void waitForEnter();

@@ -7,6 +7,12 @@
 // different code, so that the board was redrawn in full after every landing.
 // Texts are plain ASCII and written as they are. Nothing is buffered: every
 // write reaches the console before the next cursor move.
+//
+// The frame contract (platform.h) holds trivially: key state is the
+// system's own, asked afresh at every poll, and nothing is queued for the
+// Escape poll to take in, so that poll is one like any other; the console's
+// control events reach the process outside the frame, on a thread of their
+// own.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif

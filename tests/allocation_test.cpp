@@ -47,6 +47,6 @@ TEST(Allocation, NoneOnceTheLoopRuns)
     platformClose();
     EXPECT_EQ(status, 0);
     EXPECT_GT(frames, 20);
-    EXPECT_EQ(memText(0, 16, 9), "Game Over");
+    EXPECT_EQ(memText(0, gameOverRow, 9), "Game Over");
     EXPECT_EQ(allocations.load(), 0);
 }

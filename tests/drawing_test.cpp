@@ -200,14 +200,14 @@ TEST(Panel, ScoreLabelAndPreviewAtTheirPlaces)
     p.nb = 3;
     p.score = 1234;
     drawWorld(p);
-    EXPECT_EQ(memText(0, 15, 11), "Score: 1234");
-    EXPECT_EQ(memText(21, 0, 5), "Next:");
+    EXPECT_EQ(memText(0, scoreRow, 11), "Score: 1234");
+    EXPECT_EQ(memText(panelColumn, 0, 5), "Next:");
     EXPECT_EQ(memRow(1), std::string(80, ' ')); // the label's newline erased nothing
     for (int j = 0; j < blockHeight; ++j)
         for (int i = 0; i < blockWidth; ++i)
-            EXPECT_EQ(memCode(21 + i, 2 + j), block4[j][i]) << j << "," << i;
+            EXPECT_EQ(memCode(panelColumn + i, previewRow + j), block4[j][i]) << j << "," << i;
     EXPECT_EQ(mem.cx, 0);
-    EXPECT_EQ(mem.cy, 15);
+    EXPECT_EQ(mem.cy, scoreRow);
 }
 
 TEST(Panel, APreviewWhollyReplacesTheOneBefore)
@@ -218,11 +218,11 @@ TEST(Panel, APreviewWhollyReplacesTheOneBefore)
     drawWorld(p);
     p.nb = 0;
     drawWorld(p);
-    EXPECT_EQ(memText(21, 2, 5), "     ");
-    EXPECT_EQ(memText(21, 3, 5), "  XX ");
-    EXPECT_EQ(memText(21, 4, 5), "  XX ");
-    EXPECT_EQ(memText(21, 5, 5), "     ");
-    EXPECT_EQ(memText(21, 6, 5), "     ");
+    EXPECT_EQ(memText(panelColumn, previewRow, 5), "     ");
+    EXPECT_EQ(memText(panelColumn, previewRow + 1, 5), "  XX ");
+    EXPECT_EQ(memText(panelColumn, previewRow + 2, 5), "  XX ");
+    EXPECT_EQ(memText(panelColumn, previewRow + 3, 5), "     ");
+    EXPECT_EQ(memText(panelColumn, previewRow + 4, 5), "     ");
 }
 
 TEST(Panel, ThePreviewFollowsTheBoardOriginButTheTextsDoNot)
@@ -233,8 +233,9 @@ TEST(Panel, ThePreviewFollowsTheBoardOriginButTheTextsDoNot)
     p.ox = 2;
     p.oy = 1;
     drawWorld(p);
-    EXPECT_EQ(memText(0, 15, 8), "Score: 0");
-    EXPECT_EQ(memText(21, 0, 5), "Next:");
-    EXPECT_EQ(memCode(25, 3), blockCell); // template (0, 2) at (21 + 2 + 2, 2 + 1)
-    EXPECT_EQ(memCode(25, 6), blockCell);
+    EXPECT_EQ(memText(0, scoreRow, 8), "Score: 0");
+    EXPECT_EQ(memText(panelColumn, 0, 5), "Next:");
+    // The template's cells (0, 2) and (3, 2), moved by the origin.
+    EXPECT_EQ(memCode(panelColumn + p.ox + 2, previewRow + p.oy), blockCell);
+    EXPECT_EQ(memCode(panelColumn + p.ox + 2, previewRow + p.oy + 3), blockCell);
 }

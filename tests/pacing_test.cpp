@@ -54,8 +54,8 @@ TEST(StartUp, TheWellIsDrawnOverOldTextAndTheFirstFrameFallsAndShowsThePanel)
         }
     }
     EXPECT_FALSE(s.blocks().empty()); // the first frame is a gravity frame
-    EXPECT_EQ(s.text(0, 15, 8), "Score: 0");
-    EXPECT_EQ(s.text(21, 0, 5), "Next:");
+    EXPECT_EQ(s.text(0, scoreRow, 8), "Score: 0");
+    EXPECT_EQ(s.text(panelColumn, 0, 5), "Next:");
     EXPECT_EQ(s.at(1, 30), 'a'); // text beside the board is left alone
     EXPECT_EQ(s.at(22, 0), 'a');
     EXPECT_EQ(s.at(1, 21), 'a');
@@ -68,10 +68,10 @@ TEST(Exit, EscapeEndsTheLoopAndThePromptFollowsTheSleepLine)
     g.run();
     EXPECT_EQ(g.status, 0);
     EXPECT_EQ(mem.frame, 6);
-    EXPECT_EQ(memText(0, 20, 26), "Kilepeshez nyomjon ENTER-t");
+    EXPECT_EQ(memText(0, sleepRow + 1, 26), "Kilepeshez nyomjon ENTER-t");
     EXPECT_EQ(mem.enterWaits, 1);
     EXPECT_EQ(mem.promptX, 26);
-    EXPECT_EQ(mem.promptY, 20);
+    EXPECT_EQ(mem.promptY, sleepRow + 1);
     EXPECT_FALSE(mem.open); // the console was given back
 }
 
@@ -86,7 +86,7 @@ TEST(Pacing, SettlesAtTenToTwelveFramesASecondWhateverTheFrameCosts)
         for (int sec = start + 20; sec < start + 60; ++sec)
             EXPECT_TRUE(perSecond[sec] >= 10 && perSecond[sec] <= 12)
                 << "cost " << cost << ": " << perSecond[sec] << " frames in second " << sec - start;
-        const int reported = std::stoi(g.shots.back().text(0, 18, 3));
+        const int reported = std::stoi(g.shots.back().text(0, rateRow, 3));
         EXPECT_TRUE(reported >= 10 && reported <= 12) << "cost " << cost << ": " << reported;
     }
 }
@@ -105,7 +105,7 @@ TEST(Pacing, TheGovernorStartsFastAndRaisesOnSixLowersOnFourOrLess)
         const Shot& s = g.shots[f];
         ++count;
         if (s.second > lastSecond) {
-            ASSERT_EQ(std::stoi(s.text(0, 18, 3)), count) << "frame " << f;
+            ASSERT_EQ(std::stoi(s.text(0, rateRow, 3)), count) << "frame " << f;
             ++reports;
             count = 0;
             lastSecond = s.second;
@@ -131,7 +131,7 @@ TEST(Pacing, AFrameSlowerThanThePeriodDrivesTheSleepBelowZeroAndStopsSleeping)
     const Game g = playFor(30, 300);
     // Only the very first frame sleeps (1 ms); after it the sleep is 0 or less.
     EXPECT_EQ(g.shots.back().sleeps, 1);
-    const int last = std::stoi(g.shots.back().text(1, 19, 6));
+    const int last = std::stoi(g.shots.back().text(1, sleepRow, 6));
     EXPECT_LT(last, -90); // three or four frames a second, each lowering it
     EXPECT_EQ(last, -static_cast<int>(g.shots.size()) + 1);
 }
@@ -142,8 +142,8 @@ TEST(StatusLines, AShorterNumberLeavesTheOldTailOnScreen)
     // within one second: the sleep goes 1, 0, -1, -2, -3, -3, -2, -1, 0.
     Game g(start, 0, 8);
     g.run();
-    EXPECT_EQ(g.shots[3].text(1, 19, 2), "-3");
-    EXPECT_EQ(g.shots[6].text(1, 19, 2), "-1");
-    EXPECT_EQ(g.shots[7].text(1, 19, 2), "01");
-    EXPECT_EQ(g.shots[8].text(1, 19, 2), "11");
+    EXPECT_EQ(g.shots[3].text(1, sleepRow, 2), "-3");
+    EXPECT_EQ(g.shots[6].text(1, sleepRow, 2), "-1");
+    EXPECT_EQ(g.shots[7].text(1, sleepRow, 2), "01");
+    EXPECT_EQ(g.shots[8].text(1, sleepRow, 2), "11");
 }

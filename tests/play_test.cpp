@@ -38,8 +38,8 @@ std::set<Cell> onBoard(const std::set<Cell>& cells)
 
 bool wallsIntact(const Shot& s)
 {
-    for (int r = 0; r <= 12; ++r)
-        if (s.at(r, 0) != wallCell || s.at(r, 19) != wallCell)
+    for (int r = 0; r <= lowestPlayRow; ++r)
+        if (s.at(r, 0) != wallCell || s.at(r, mapWidth - 1) != wallCell)
             return false;
     return true;
 }
@@ -267,14 +267,14 @@ TEST(Scoring, OneRowThenTwoAtOnceEachShownFromTheNextGravityFrame)
     ASSERT_GE(landings.size(), 14u);
 
     const int first = landings[4];
-    EXPECT_EQ(g.shots[static_cast<size_t>(first)].text(0, 15, 9), "Score: 0 ");
-    EXPECT_EQ(firstFrameShowing(g, "Score: 18", 0, 15), first + 10);
+    EXPECT_EQ(g.shots[static_cast<size_t>(first)].text(0, scoreRow, 9), "Score: 0 ");
+    EXPECT_EQ(firstFrameShowing(g, "Score: 18", 0, scoreRow), first + 10);
     // Row 12 went, and the square's top row came down into it.
     EXPECT_EQ(g.shots[static_cast<size_t>(first)].blocks(), (std::set<Cell>{{12, 1}, {12, 2}}));
 
     const int second = landings[13];
-    EXPECT_EQ(g.shots[static_cast<size_t>(second)].text(0, 15, 9), "Score: 18");
-    EXPECT_EQ(firstFrameShowing(g, "Score: 54", 0, 15), second + 10);
+    EXPECT_EQ(g.shots[static_cast<size_t>(second)].text(0, scoreRow, 9), "Score: 18");
+    EXPECT_EQ(firstFrameShowing(g, "Score: 54", 0, scoreRow), second + 10);
     EXPECT_EQ(g.shots[static_cast<size_t>(second)].blocks(), (std::set<Cell>{{12, 1}, {12, 2}}));
 }
 
@@ -288,8 +288,8 @@ TEST(GameOver, AGameLeftAloneEndsWithTheMessageAndThePromptBelowIt)
     const Shot& last = g.shots.back();
     EXPECT_EQ(g.status, 0);
     EXPECT_TRUE(last.landed);
-    EXPECT_EQ(last.text(0, 16, 9), "Game Over");
-    EXPECT_EQ(memText(0, 17, 26), "Kilepeshez nyomjon ENTER-t");
+    EXPECT_EQ(last.text(0, gameOverRow, 9), "Game Over");
+    EXPECT_EQ(memText(0, gameOverRow + 1, 26), "Kilepeshez nyomjon ENTER-t");
     EXPECT_EQ(mem.promptY, 17);
     EXPECT_EQ(mem.enterWaits, 1);
     // The stack reaches row 0, and that frame never got to its Escape poll.
@@ -302,6 +302,6 @@ TEST(GameOver, AGameLeftAloneEndsWithTheMessageAndThePromptBelowIt)
     memPress(keyEscape, over);
     again.run();
     EXPECT_EQ(again.shots.back().frame, over);
-    EXPECT_EQ(memText(0, 16, 9), "Game Over");
+    EXPECT_EQ(memText(0, gameOverRow, 9), "Game Over");
     EXPECT_EQ(mem.promptY, 17);
 }

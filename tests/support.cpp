@@ -68,8 +68,8 @@ std::string Shot::text(int x, int y, int n) const
 std::set<Cell> Shot::blocks() const
 {
     std::set<Cell> cells;
-    for (int r = 0; r <= 12; ++r)
-        for (int c = 1; c <= 18; ++c)
+    for (int r = 0; r <= lowestPlayRow; ++r)
+        for (int c = 1; c < mapWidth - 1; ++c)
             if (screen[r][c] == blockCell)
                 cells.insert({r, c});
     return cells;

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "model/player.h"
+#include "console/console.h"
 #include "platform/memory.h"
 
 using Cell = std::pair<int, int>; // (row, column)

@@ -2,7 +2,7 @@
 """The real game in a real terminal (tmux): what it draws, how it answers
 the keys, and that it leaves the terminal as it found it.
 
-Usage: terminal_test.py PATH-TO-BLOCKFALL"""
+Usage: python3 -m tests.terminal.terminal_test PATH-TO-BLOCKFALL"""
 
 import os
 import subprocess
@@ -10,9 +10,9 @@ import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmuxgame import (run_suite, BLOCK, WALL, Session, leading_number,  # noqa: E402
-                      walls_intact, well_cells)
+from tests.terminal.harness import (BLOCK, FLOOR_ROW, GAME_OVER_ROW, PROMPT, RATE_ROW, SCORE_ROW,
+                                    SLEEP_ROW, WALL, WELL_WIDTH, Session, leading_number,
+                                    prompt_shown, run_suite, walls_intact, well_cells)
 
 BINARY = None
 
@@ -73,14 +73,14 @@ class ReadmeScreen(unittest.TestCase):
             text = f.read()
         block = text.split("<!-- screen -->\n```\n", 1)[1].split("```", 1)[0]
         rows = [row.ljust(30) for row in block.split("\n")]
-        for r in range(13):
-            self.assertEqual((rows[r][0], rows[r][19]), (WALL, WALL), r)
-        self.assertEqual(rows[13][:20], WALL * 20)
+        for r in range(FLOOR_ROW):
+            self.assertEqual((rows[r][0], rows[r][WELL_WIDTH - 1]), (WALL, WALL), r)
+        self.assertEqual(rows[FLOOR_ROW][:WELL_WIDTH], WALL * WELL_WIDTH)
         self.assertEqual(rows[0][21:26], "Next:")
-        self.assertTrue(rows[15].startswith("Score: "))
-        self.assertRegex(rows[18], r"^\d+FPS")
-        self.assertRegex(rows[19], r"^ -?\d+")
-        self.assertTrue(any(BLOCK in row[1:19] for row in rows[:13]))
+        self.assertTrue(rows[SCORE_ROW].startswith("Score: "))
+        self.assertRegex(rows[RATE_ROW], r"^\d+FPS")
+        self.assertRegex(rows[SLEEP_ROW], r"^ -?\d+")
+        self.assertTrue(any(BLOCK in row[1:WELL_WIDTH - 1] for row in rows[:FLOOR_ROW]))
 
 
 class Play(unittest.TestCase):
@@ -91,17 +91,17 @@ class Play(unittest.TestCase):
 
     def test_the_well_the_panel_and_the_pace(self):
         s = self.start()
-        screen = s.wait_for(lambda sc: sc[15].startswith("Score: 0"), 5)
-        for r in range(13):
+        screen = s.wait_for(lambda sc: sc[SCORE_ROW].startswith("Score: 0"), 5)
+        for r in range(FLOOR_ROW):
             self.assertEqual(screen[r][0], WALL, r)
-            self.assertEqual(screen[r][19], WALL, r)
-        self.assertEqual(screen[13][:20], WALL * 20)
+            self.assertEqual(screen[r][WELL_WIDTH - 1], WALL, r)
+        self.assertEqual(screen[FLOOR_ROW][:WELL_WIDTH], WALL * WELL_WIDTH)
         self.assertEqual(screen[14][:20], " " * 20)
         self.assertEqual(screen[0][21:26], "Next:")
         self.assertTrue(any(screen[r][21:26].strip() for r in range(2, 7)), "preview drawn")
         # The governor starts fast and settles within twenty seconds. Pieces
         # are pushed to either side meanwhile, so the game does not end.
-        s.wait_for(lambda sc: "FPS" in sc[18], 3)
+        s.wait_for(lambda sc: "FPS" in sc[RATE_ROW], 3)
         started = time.monotonic()
         while time.monotonic() - started < 18:
             s.keys("Left" if int((time.monotonic() - started) / 4) % 2 == 0 else "Right")
@@ -109,9 +109,9 @@ class Play(unittest.TestCase):
         rates = []
         for _ in range(4):
             screen = s.screen()
-            rates.append(leading_number(screen[18]))
-            self.assertIn("FPS", screen[18])
-            self.assertIsNotNone(leading_number(screen[19][1:]), screen[19])
+            rates.append(leading_number(screen[RATE_ROW]))
+            self.assertIn("FPS", screen[RATE_ROW])
+            self.assertIsNotNone(leading_number(screen[SLEEP_ROW][1:]), screen[SLEEP_ROW])
             time.sleep(1.1)
         self.assertTrue(all(r is not None and 10 <= r <= 12 for r in rates), rates)
         # A screen from the middle of a real game, for the README.
@@ -119,7 +119,7 @@ class Play(unittest.TestCase):
             f.write("\n".join(row.rstrip() for row in screen[:20]).rstrip() + "\n")
         # Escape: the prompt below the sleep line; Enter: status 0.
         s.keys("Escape")
-        screen = s.wait_for(lambda sc: sc[20].startswith("Kilepeshez nyomjon ENTER-t"), 3)
+        screen = s.wait_for(lambda sc: sc[SLEEP_ROW + 1].startswith(PROMPT), 3)
         # A stray Escape at the prompt does not swallow the Enter after it.
         s.keys("Escape")
         time.sleep(0.3)
@@ -130,22 +130,14 @@ class Play(unittest.TestCase):
     def test_arrows_move_and_the_walls_stop_the_piece(self):
         s = self.start()
         s.wait_for(lambda sc: well_cells(sc), 5)
-        for _ in range(10):
-            s.keys("Left")
-            time.sleep(0.12)
-        screen = s.screen()
-        self.assertEqual(min(c for _, c in well_cells(screen)), 1)
-        self.assertTrue(walls_intact(screen))
-        for _ in range(22):
-            s.keys("Right")
-            time.sleep(0.12)
-        screen = s.screen()
-        self.assertEqual(max(c for _, c in well_cells(screen)), 18)
-        self.assertTrue(walls_intact(screen))
-        s.keys("Escape")
-        s.wait_for(lambda sc: "Kilepeshez" in "".join(sc), 3)
-        s.keys("Enter")
-        self.assertEqual(s.status(), 0)
+        for key, presses, edge, column in (("Left", 10, min, 1), ("Right", 22, max, WELL_WIDTH - 2)):
+            for _ in range(presses):
+                s.keys(key)
+                time.sleep(0.12)
+            screen = s.screen()
+            self.assertEqual(edge(c for _, c in well_cells(screen)), column, key)
+            self.assertTrue(walls_intact(screen), key)
+        self.assertEqual(s.leave(), 0)
 
     def test_arrows_in_both_cursor_key_modes(self):
         # Normal mode sends ESC [ D, application mode ESC O D; neither may be
@@ -153,21 +145,14 @@ class Play(unittest.TestCase):
         s = self.start()
         screen = s.wait_for(lambda sc: well_cells(sc), 5)
         left = min(c for _, c in well_cells(screen))
-        for hexes in (["1b", "5b", "44"], ["1b", "4f", "44"]):
-            s.keys("-H", *hexes)
-            time.sleep(0.3)
-        screen = s.screen()
-        self.assertEqual(min(c for _, c in well_cells(screen)), left - 2)
-        for hexes in (["1b", "5b", "43"], ["1b", "4f", "43"], ["1b", "4f", "43"]):
-            s.keys("-H", *hexes)
-            time.sleep(0.3)
-        screen = s.screen()
-        self.assertEqual(min(c for _, c in well_cells(screen)), left + 1)
-        self.assertNotIn("Kilepeshez", "".join(screen))
-        s.keys("Escape")
-        s.wait_for(lambda sc: "Kilepeshez" in "".join(sc), 3)
-        s.keys("Enter")
-        self.assertEqual(s.status(), 0)
+        for arrows, column in (("1b5b44 1b4f44", left - 2), ("1b5b43 1b4f43 1b4f43", left + 1)):
+            for arrow in arrows.split():
+                s.keys("-H", arrow[0:2], arrow[2:4], arrow[4:6])
+                time.sleep(0.3)
+            screen = s.screen()
+            self.assertEqual(min(c for _, c in well_cells(screen)), column, arrows)
+        self.assertFalse(prompt_shown(screen))
+        self.assertEqual(s.leave(), 0)
 
     def test_up_turns_the_piece(self):
         # The first piece is random; a square never turns, so start again
@@ -185,23 +170,20 @@ class Play(unittest.TestCase):
                 lambda sc: len(well_cells(sc)) == 4 and shape(well_cells(sc)) != before, 2,
                 step=0.02)))
             self.assertEqual(len(after), 4)
-            s.keys("Escape")
-            s.wait_for(lambda sc: "Kilepeshez" in "".join(sc), 3)
-            s.keys("Enter")
-            self.assertEqual(s.status(), 0)
+            self.assertEqual(s.leave(), 0)
             return
         self.fail("ten squares in a row")
 
     def test_holding_down_stacks_pieces_until_game_over(self):
         s = self.start()
         deadline = time.monotonic() + 120
-        while "Game Over" not in s.screen()[16]:
+        while "Game Over" not in s.screen()[GAME_OVER_ROW]:
             self.assertLess(time.monotonic(), deadline, "no game over")
             s.keys("Down", "Down", "Down")
             time.sleep(0.05)
-        screen = s.wait_for(lambda sc: sc[17].startswith("Kilepeshez nyomjon ENTER-t"), 3)
-        self.assertTrue(screen[16].startswith("Game Over"))
-        self.assertTrue(any(screen[0][c] == BLOCK for c in range(1, 19)))
+        screen = s.wait_for(lambda sc: sc[GAME_OVER_ROW + 1].startswith(PROMPT), 3)
+        self.assertTrue(screen[GAME_OVER_ROW].startswith("Game Over"))
+        self.assertTrue(any(screen[0][c] == BLOCK for c in range(1, WELL_WIDTH - 1)))
         # Enters typed during play answer the prompt at once; either way the
         # program ends with status 0 on Enter.
         s.keys("Enter")

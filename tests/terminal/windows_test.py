@@ -2,17 +2,16 @@
 """The Windows build on wine's console, inside tmux: the console primitives
 against a real console, and a whole game played to its end.
 
-Usage: windows_test.py WINE-RUN CONSOLE_TESTS.EXE BLOCKFALL.EXE"""
+Usage: python3 -m tests.terminal.windows_test WINE-RUN CONSOLE_TESTS.EXE BLOCKFALL.EXE"""
 
-import os
 import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmuxgame import BLOCK, WALL, Session, have_tmux  # noqa: E402
+from tests.terminal.harness import (BLOCK, FLOOR_ROW, GAME_OVER_ROW, PROMPT, SCORE_ROW, WALL,
+                                    WELL_WIDTH, Session, floor_drawn, run_suite)
 
-WINE_RUN = CONSOLE_TESTS = GAME = None
+WINE_RUN = CONSOLE_TESTS = GAME = None  # set by run_suite
 
 
 class WindowsConsole(unittest.TestCase):
@@ -25,27 +24,20 @@ class WindowsConsole(unittest.TestCase):
     def test_a_game_left_alone_ends_with_game_over(self):
         s = Session(f"{WINE_RUN} {GAME}")
         self.addCleanup(s.close)
-        screen = s.wait_for(lambda sc: sc[13][:20] == WALL * 20, 60, step=0.5)
-        for r in range(13):
+        screen = s.wait_for(floor_drawn, 60, step=0.5)
+        for r in range(FLOOR_ROW):
             self.assertEqual(screen[r][0], WALL, r)
-            self.assertEqual(screen[r][19], WALL, r)
+            self.assertEqual(screen[r][WELL_WIDTH - 1], WALL, r)
         # No key is ever down here: gravity stacks the pieces to the top.
-        screen = s.wait_for(lambda sc: sc[16].startswith("Game Over"), 240, step=1.0)
-        screen = s.wait_for(lambda sc: sc[17].startswith("Kilepeshez nyomjon ENTER-t"), 5)
-        self.assertTrue(any(BLOCK in row[1:19] for row in screen[:13]))
-        self.assertTrue(screen[15].startswith("Score: "))
+        screen = s.wait_for(lambda sc: sc[GAME_OVER_ROW].startswith("Game Over"), 240, step=1.0)
+        screen = s.wait_for(lambda sc: sc[GAME_OVER_ROW + 1].startswith(PROMPT), 5)
+        self.assertTrue(any(BLOCK in row[1:WELL_WIDTH - 1] for row in screen[:FLOOR_ROW]))
+        self.assertTrue(screen[SCORE_ROW].startswith("Score: "))
         time.sleep(0.5)
         s.keys("Enter")
         self.assertEqual(s.status(30), 0)
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 4:
-        sys.exit(__doc__)
-    GAME = os.path.abspath(sys.argv.pop(3))
-    CONSOLE_TESTS = os.path.abspath(sys.argv.pop(2))
-    WINE_RUN = os.path.abspath(sys.argv.pop(1))
-    if not have_tmux():
-        print("tmux is not installed: Windows console suite skipped")
-        sys.exit(77)
-    unittest.main(verbosity=2)
+    run_suite(sys.modules[__name__], "Windows console suite",
+              arguments=("WINE_RUN", "CONSOLE_TESTS", "GAME"))

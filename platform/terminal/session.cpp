@@ -1,0 +1,244 @@
+// The session room: everything about the terminal as a device and a
+// process's controlling terminal. The only room that knows terminfo and
+// termios; the screen reaches the terminal through the routines it supplies.
+#include "platform/terminal/session.h"
+
+#include <curses.h>
+#include <langinfo.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <term.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <initializer_list>
+
+#include "console/console.h"
+
+namespace {
+
+struct Session {
+    bool inUse;             // the terminal is ours: modes set, alternate screen on
+    termios asFound;        // the modes to give back
+    termios asSet;          // the modes we play in
+    int height, width;      // the terminal's size, rows by columns
+    const char* moveTo;     // cup: cursor addressing, which the game cannot do without
+    const char* enterAlt;   // smcup: the alternate screen on
+    const char* leaveAlt;   // rmcup: and off
+    time_t lastHangupCheck; // the second of the last look for a hangup
+};
+Session t;
+
+// Set by the signal handlers, acted on in the loop: only a flag is safe there.
+volatile sig_atomic_t endingSignal = 0; // SIGINT, SIGTERM, SIGQUIT or SIGHUP
+volatile sig_atomic_t suspendAsked = 0;
+volatile sig_atomic_t resized = 0;
+
+void refuse(const char* message) { std::fprintf(stderr, "blockfall: %s\n", message); }
+
+const char* capability(const char* name)
+{
+    const char* s = tigetstr(const_cast<char*>(name));
+    return (s == nullptr || s == reinterpret_cast<char*>(-1)) ? nullptr : s;
+}
+
+// Every string the backend uses, by its terminfo name, in one table.
+void readCapabilities(ScreenStrings& forScreen)
+{
+    const struct {
+        const char* name;
+        const char** field;
+    } table[] = {
+        {"smcup", &t.enterAlt},           {"rmcup", &t.leaveAlt},
+        {"clear", &forScreen.clearAll},   {"civis", &forScreen.hideCursor},
+        {"cnorm", &forScreen.showCursor}, {"rev", &forScreen.reverse},
+        {"sgr0", &forScreen.plain},       {"smacs", &forScreen.altOn},
+        {"rmacs", &forScreen.altOff},
+    };
+    for (const auto& entry : table)
+        *entry.field = capability(entry.name);
+    // The checkerboard's character in the line-drawing set.
+    const char* pairs = capability("acsc");
+    for (; pairs != nullptr && pairs[0] != '\0' && pairs[1] != '\0'; pairs += 2)
+        if (pairs[0] == 'a') {
+            forScreen.checkerboard = pairs[1];
+            break;
+        }
+    forScreen.utf8 = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+}
+
+void readSize()
+{
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0) {
+        t.height = size.ws_row;
+        t.width = size.ws_col;
+    } else {
+        t.height = tigetnum(const_cast<char*>("lines"));
+        t.width = tigetnum(const_cast<char*>("cols"));
+    }
+}
+
+void onSignal(int sig)
+{
+    switch (sig) {
+    case SIGTSTP: suspendAsked = 1; break;
+    case SIGWINCH: resized = 1; break;
+    default: endingSignal = sig; break;
+    }
+}
+
+} // namespace
+
+// ---- The screen's routines ---------------------------------------------
+
+void putCapability(const char* s) { screenWrite(s); }
+
+void putCursorMove(int row, int column)
+{
+    putCapability(tparm(const_cast<char*>(t.moveTo), row, column, 0, 0, 0, 0, 0, 0, 0));
+}
+
+void sendFrame(const char* bytes, std::size_t length)
+{
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = write(STDOUT_FILENO, bytes + done, length - done);
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            break; // the terminal is gone; the hangup check will end the game
+    }
+}
+
+// ---- Opening, entering, leaving ----------------------------------------
+
+bool sessionOpen(ScreenStrings& forScreen)
+{
+    if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
+        refuse("needs a terminal: standard input and output must both be a terminal");
+        return false;
+    }
+    std::setlocale(LC_ALL, "");
+    const char* term = std::getenv("TERM");
+    if (term == nullptr || *term == '\0') {
+        refuse("TERM is not set, so the terminal cannot be driven");
+        return false;
+    }
+    char message[160];
+    int status = 0;
+    if (setupterm(nullptr, STDOUT_FILENO, &status) != OK) {
+        std::snprintf(message, sizeof message, "the terminal type '%.64s' is not known here", term);
+        refuse(message);
+        return false;
+    }
+    t.moveTo = capability("cup");
+    if (t.moveTo == nullptr) {
+        refuse("this terminal cannot place the cursor (no cup in its description)");
+        return false;
+    }
+    readSize();
+    if (t.width < screenColumnsNeeded || t.height < screenRowsNeeded) {
+        std::snprintf(message, sizeof message,
+                      "the terminal is %dx%d; the game needs at least %d columns by %d rows",
+                      t.width, t.height, screenColumnsNeeded, screenRowsNeeded);
+        refuse(message);
+        return false;
+    }
+    readCapabilities(forScreen);
+    t.lastHangupCheck = std::time(nullptr);
+    return true;
+}
+
+void sessionEnter()
+{
+    tcgetattr(STDIN_FILENO, &t.asFound);
+    t.asSet = t.asFound;
+    // The terminal still turns Ctrl-C and Ctrl-Z into signals.
+    t.asSet.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    t.asSet.c_cc[VMIN] = 0;
+    t.asSet.c_cc[VTIME] = 0;
+    tcsetattr(STDIN_FILENO, TCSANOW, &t.asSet);
+    putCapability(t.enterAlt);
+    t.inUse = true;
+    readSize();
+}
+
+void sessionLeave()
+{
+    putCapability(t.leaveAlt);
+    screenFlush();
+    tcsetattr(STDIN_FILENO, TCSANOW, &t.asFound);
+    t.inUse = false;
+}
+
+bool sessionInUse() { return t.inUse; }
+int sessionRows() { return t.height; }
+int sessionColumns() { return t.width; }
+
+// ---- Signals -----------------------------------------------------------
+
+void sessionCatchSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no restart: a wait for input returns to look at the flags
+    for (int sig : {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGTSTP, SIGWINCH})
+        sigaction(sig, &action, nullptr);
+}
+
+void sessionRequestEnd(int sig) { endingSignal = sig; }
+void sessionRequestSuspend() { suspendAsked = 1; }
+int sessionEndingSignal() { return endingSignal; }
+
+bool sessionTakeSuspend()
+{
+    if (suspendAsked == 0)
+        return false;
+    suspendAsked = 0;
+    return true;
+}
+
+bool sessionTakeResize()
+{
+    if (resized == 0)
+        return false;
+    resized = 0;
+    readSize();
+    return true;
+}
+
+void sessionEndBy(int sig)
+{
+    signal(sig, SIG_DFL);
+    raise(sig);
+    _exit(128 + sig);
+}
+
+void sessionStop()
+{
+    signal(SIGTSTP, SIG_DFL);
+    raise(SIGTSTP); // stops here until the shell continues us
+    sessionCatchSignals();
+}
+
+void sessionCheckHangup()
+{
+    const time_t now = std::time(nullptr);
+    if (now == t.lastHangupCheck)
+        return;
+    t.lastHangupCheck = now;
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    if (poll(&in, 1, 0) > 0 && (in.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+        endingSignal = SIGHUP;
+}

@@ -1,0 +1,1 @@
+"""The terminal suites and their one harness (harness.py)."""

@@ -1,0 +1,327 @@
+"""The one harness of the terminal suites and the measurements: the game's
+screen as a player reads it (glyphs, layout, the prompt), a game in a private
+tmux server, a game on a pty with pyte as its screen, and the command line
+every suite shares.
+
+Run from the top of the source tree as a module, which needs no path set:
+    python3 -m tests.terminal.terminal_test build/default/blockfall"""
+
+import fcntl
+import os
+import pty
+import select
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+import unittest
+
+try:
+    import pyte
+except ImportError:  # a Python of its own beside Debian's packages
+    sys.path.append("/usr/lib/python3/dist-packages")
+    try:
+        import pyte
+    except ImportError:
+        pyte = None
+
+# ---- The screen as the player reads it ----------------------------------
+
+WALL = "\u2593"
+BLOCK = "\u2588"
+PROMPT = "Kilepeshez nyomjon ENTER-t"
+WELL_WIDTH = 20  # columns 0 and 19 are walls
+FLOOR_ROW = 13  # rows 0 to 12 are played in
+SCORE_ROW, GAME_OVER_ROW, RATE_ROW, SLEEP_ROW = 15, 16, 18, 19
+
+
+def have_tmux():
+    return shutil.which("tmux") is not None
+
+
+# ---- A game in tmux -----------------------------------------------------
+
+
+class Session:
+    """One game (or any command) running in its own tmux server.
+
+    The command runs under a small shell that records `stty -g` before and
+    after it and its exit status, then waits, so the final screen stays
+    readable."""
+
+    def __init__(self, command, width=80, height=24, env=None):
+        """command may name the session's scratch folder as {dir}."""
+        self.dir = tempfile.mkdtemp(prefix="blockfall-tmux-")
+        command = command.replace("{dir}", self.dir)
+        self.socket = "blockfall-test-%d-%s" % (os.getpid(), os.path.basename(self.dir))
+        d = self.dir
+        # The shell keeps its own handlers for the signals a terminal sends
+        # the whole foreground group, so that it outlives the game and can
+        # report how it ended.
+        script = (
+            f"trap : INT QUIT TERM; "
+            f"stty -g > {d}/before; {command}; echo $? > {d}/status.tmp; "
+            f"mv {d}/status.tmp {d}/status; stty -g > {d}/after; sleep 600"
+        )
+        environment = dict(os.environ)
+        environment.update({"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"})
+        environment.pop("TMUX", None)
+        if env:
+            environment.update(env)
+        self._tmux(
+            "-f", "/dev/null", "new-session", "-d", "-x", str(width), "-y", str(height),
+            "sh", "-c", script, env=environment,
+        )
+
+    def _tmux(self, *args, env=None):
+        return subprocess.run(
+            ["tmux", "-L", self.socket] + list(args),
+            check=True, capture_output=True, text=True, env=env,
+        ).stdout
+
+    def keys(self, *keys):
+        self._tmux("send-keys", "-t", "0", *keys)
+
+    def resize(self, width, height):
+        self._tmux("resize-window", "-t", "0", "-x", str(width), "-y", str(height))
+
+    def kill_server(self):
+        subprocess.run(["tmux", "-L", self.socket, "kill-server"], capture_output=True)
+
+    def game_pid(self, name="blockfall", timeout=5.0):
+        """The pid of the game under the pane's shell."""
+        shell = self._tmux("display", "-p", "-t", "0", "#{pane_pid}").strip()
+        deadline = time.monotonic() + timeout
+        while True:
+            found = subprocess.run(["pgrep", "-P", shell, "-f", name], capture_output=True,
+                                   text=True).stdout.split()
+            if found:
+                return int(found[0])
+            if time.monotonic() > deadline:
+                raise AssertionError("no game process under the pane")
+            time.sleep(0.05)
+
+    def screen(self):
+        """The visible screen as a list of rows, padded with spaces."""
+        out = self._tmux("capture-pane", "-p", "-t", "0")
+        rows = out.split("\n")
+        width = int(self._tmux("display", "-p", "-t", "0", "#{pane_width}").strip())
+        height = int(self._tmux("display", "-p", "-t", "0", "#{pane_height}").strip())
+        rows = (rows + [""] * height)[:height]
+        return [r.ljust(width) for r in rows]
+
+    def wait_for(self, predicate, timeout, step=0.1):
+        """Polls the screen until predicate(screen) holds; returns the screen."""
+        deadline = time.monotonic() + timeout
+        while True:
+            s = self.screen()
+            if predicate(s):
+                return s
+            if time.monotonic() > deadline:
+                raise AssertionError("timed out; screen was:\n" + "\n".join(s))
+            time.sleep(step)
+
+    def status(self, timeout=5.0):
+        """Exit status of the command, once it has ended."""
+        path = os.path.join(self.dir, "status")
+        deadline = time.monotonic() + timeout
+        while not os.path.exists(path):
+            if time.monotonic() > deadline:
+                return None
+            time.sleep(0.05)
+        with open(path) as f:
+            return int(f.read().strip())
+
+    def read(self, name, timeout=5.0):
+        """A file the command wrote into the scratch folder."""
+        path = os.path.join(self.dir, name)
+        deadline = time.monotonic() + timeout
+        while not os.path.exists(path) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        time.sleep(0.1)
+        with open(path) as f:
+            return f.read()
+
+    def leave(self):
+        """Escape, then Enter at the prompt; the game's exit status."""
+        self.keys("Escape")
+        self.wait_for(prompt_shown, 3)
+        self.keys("Enter")
+        return self.status()
+
+    def stty_unchanged(self):
+        self.status()
+        time.sleep(0.2)
+        with open(os.path.join(self.dir, "before")) as b, open(os.path.join(self.dir, "after")) as a:
+            return b.read() == a.read()
+
+    def close(self):
+        subprocess.run(["tmux", "-L", self.socket, "kill-server"], capture_output=True)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+# ---- A game on a pty, with pyte as the terminal ----------------------------
+
+
+def spawn_on_pty(binary, width=80, height=24):
+    """Starts the binary on a new pty of the given size; returns (pid, fd)."""
+    pid, fd = pty.fork()
+    if pid == 0:
+        fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", height, width, 0, 0))
+        env = dict(os.environ, TERM="xterm-256color", LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        os.execve(binary, [binary], env)
+    return pid, fd
+
+
+QUERY, ATTRIBUTES = b"\x1b[?u", b"\x1b[c"
+
+
+class PtyTerminal:
+    """A terminal that answers the game's device-attributes request, and the
+    keyboard-protocol query too when answers_protocol is set."""
+
+    def __init__(self, binary, answers_protocol):
+        self.answers_protocol = answers_protocol
+        self.raw = b""
+        self.answered = 0  # how far the output has been searched for queries
+        self.screen = pyte.Screen(80, 24)
+        self.stream = pyte.ByteStream(self.screen)
+        self.pid, self.fd = spawn_on_pty(binary)
+
+    def send(self, data):
+        os.write(self.fd, data)
+
+    def pump(self, seconds):
+        """Reads the game's output for a while, answering its queries."""
+        deadline = time.monotonic() + seconds
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return
+            ready, _, _ = select.select([self.fd], [], [], left)
+            if not ready:
+                return
+            try:
+                data = os.read(self.fd, 65536)
+            except OSError:
+                return
+            if not data:
+                return
+            self.raw += data
+            self.stream.feed(data)
+            self._answer()
+
+    def _answer(self):
+        pending = self.raw[self.answered:]
+        if QUERY in pending and self.answers_protocol:
+            self.send(b"\x1b[?0u")
+        if ATTRIBUTES in pending:
+            self.send(b"\x1b[?62;22c")
+            self.answered = len(self.raw)
+
+    def wait(self, predicate, seconds):
+        deadline = time.monotonic() + seconds
+        while not predicate():
+            if time.monotonic() > deadline:
+                raise AssertionError("timed out; screen:\n" + "\n".join(self.screen.display))
+            self.pump(0.05)
+
+    def cells(self, first_column=1, last_column=WELL_WIDTH - 2):
+        rows = self.screen.display
+        return {(r, c) for r in range(FLOOR_ROW) for c in range(first_column, last_column + 1)
+                if rows[r][c] == BLOCK}
+
+    def leave(self, escape=b"\x1b"):
+        """Escape as this terminal sends it, then Enter at the prompt; the
+        game's exit status."""
+        self.send(escape)
+        self.wait(lambda: prompt_shown(self.screen.display), 3)
+        self.send(b"\r")
+        return self.exit_status()
+
+    def exit_status(self, seconds=5):
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            self.pump(0.05)
+            done, status = os.waitpid(self.pid, os.WNOHANG)
+            if done:
+                return os.waitstatus_to_exitcode(status)
+        return None
+
+    def close(self):
+        try:
+            os.kill(self.pid, 9)
+            os.waitpid(self.pid, 0)
+        except (ProcessLookupError, ChildProcessError):
+            pass
+        os.close(self.fd)
+
+
+# ---- Reading the screen ----------------------------------------------------
+
+
+def alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    # A zombie is gone for our purposes.
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().split(")")[-1].split()[0] != "Z"
+    except OSError:
+        return True
+
+
+def floor_drawn(screen):
+    return screen[FLOOR_ROW][:WELL_WIDTH] == WALL * WELL_WIDTH
+
+
+def well_whole(screen):
+    return walls_intact(screen) and floor_drawn(screen)
+
+
+def well_cells(screen):
+    """(row, column) of every block cell inside the well."""
+    return {(r, c) for r in range(FLOOR_ROW) for c in range(1, WELL_WIDTH - 1)
+            if screen[r][c] == BLOCK}
+
+
+def walls_intact(screen):
+    return all(screen[r][0] == WALL and screen[r][WELL_WIDTH - 1] == WALL
+               for r in range(FLOOR_ROW))
+
+
+def prompt_shown(screen):
+    return any(row.startswith(PROMPT) for row in screen)
+
+
+def leading_number(text):
+    digits = ""
+    for ch in text:
+        if ch.isdigit() or (ch == "-" and not digits):
+            digits += ch
+        else:
+            break
+    return int(digits) if digits not in ("", "-") else None
+
+
+# ---- The command line -------------------------------------------------------
+
+
+def run_suite(module, what, arguments=("BINARY",), needs=have_tmux,
+              missing="tmux is not installed"):
+    """The command line of every suite: the paths it names first (absolute,
+    set on the module by name), then unittest's own arguments. Exits 77
+    (skipped) when needs() says a tool is missing."""
+    if len(sys.argv) <= len(arguments):
+        sys.exit(module.__doc__)
+    for name in arguments:
+        setattr(module, name, os.path.abspath(sys.argv.pop(1)))
+    if not needs():
+        print(f"{missing}: {what} skipped")
+        sys.exit(77)
+    unittest.main(module=module, verbosity=2)
