@@ -47,7 +47,7 @@ export function serve(dir) {
 export async function launch(nodeModules, chromiumPath) {
   const browser = await playwright(nodeModules).chromium.launch({
     executablePath: chromiumPath,
-    args: ['--no-sandbox'], // CI runs as root
+    args: ['--no-sandbox', '--disable-gpu'], // CI runs as root, with no display
   });
   const page = await browser.newPage({ viewport: { width: 560, height: 640 } });
   const errors = [];
