@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "console/console.h"
 #include "platform/platform.h"
 #include "platform/terminal/screen.h"
 
@@ -54,9 +55,6 @@ EM_JS(void, pageEnded, (), { Module.blockfall.ended(); });
 constexpr int keyDownFlag = 0x10000;
 constexpr int keyEnter = 0x0D;
 constexpr int focusLost = 0; // the page lost the keyboard: no key is down any more
-
-constexpr int needColumns = 26;
-constexpr int needRows = 21;
 
 // ---- Keys --------------------------------------------------------------
 
@@ -122,9 +120,9 @@ void sendFrame(const char* bytes, std::size_t length) { pageWrite(bytes, length)
 
 int platformOpen()
 {
-    if (!pageTerminalReady(needColumns, needRows)) {
+    if (!pageTerminalReady(screenColumnsNeeded, screenRowsNeeded)) {
         std::fprintf(stderr, "blockfall: the page has no terminal of %d columns by %d rows\n",
-                     needColumns, needRows);
+                     screenColumnsNeeded, screenRowsNeeded);
         return 0;
     }
     ScreenStrings strings;

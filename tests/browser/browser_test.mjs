@@ -7,7 +7,7 @@ import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { existsSync } from 'node:fs';
 import { join } from 'node:path';
-import { BLOCK, PROMPT, WALL, WELL_ROWS, launch, screen, serve, waitForScreen,
+import { BLOCK, PROMPT, PROMPT_ROW, RATE_ROW, SCORE_ROW, SLEEP_ROW, WELL_ROWS, launch, screen, serve, waitForScreen,
          wholeWell } from './harness.mjs';
 
 const [pageDir, nodeModules, chromium, screenshot] = process.argv.slice(2);
@@ -88,11 +88,11 @@ async function recordFrames() {
 const takeFrames = () => page.evaluate(() => window.shownFrames.splice(0));
 
 test('the page shows the well, the panel and the two status lines in place', async () => {
-  const rows = await waitForScreen(page, (r) => wholeWell(r) && /^\d+FPS/.test(r[18]),
+  const rows = await waitForScreen(page, (r) => wholeWell(r) && /^\d+FPS/.test(r[RATE_ROW]),
                                    'the well and the rate line');
   assert.ok(rows[0].slice(21).startsWith('Next:'), rows[0]);
-  assert.match(rows[15], /^Score: 0\s*$/);
-  assert.match(rows[19], /^ -?\d+\s*$/, 'the sleep line at column 1');
+  assert.match(rows[SCORE_ROW], /^Score: 0\s*$/);
+  assert.match(rows[SLEEP_ROW], /^ -?\d+\s*$/, 'the sleep line at column 1');
   piece = blocks(await waitForScreen(page, (r) => blocks(r).length === 4,
                                      'the first piece whole in the well'));
   assert.notEqual(shapeOf(piece), '0,0 0,1 1,0 1,1', 'the start time must deal a piece that turns');
@@ -173,8 +173,8 @@ test('a piece pushed down lands where it was steered', async () => {
 
 test('Escape shows the prompt on its row and Enter ends the run', async () => {
   await page.keyboard.press('Escape');
-  const rows = await waitForScreen(page, (r) => r[20].startsWith(PROMPT), 'the exit prompt on row 20');
-  assert.match(rows[18], /^\d+FPS/);
+  const rows = await waitForScreen(page, (r) => r[PROMPT_ROW].startsWith(PROMPT), 'the exit prompt on its row');
+  assert.match(rows[RATE_ROW], /^\d+FPS/);
   await page.keyboard.press('Enter');
   await page.waitForFunction(() => !window.blockfall.playing);
   assert.match(await page.textContent('#status'), /ended.*[Rr]eload/);

@@ -10,6 +10,10 @@ import { extname, join, normalize, resolve } from 'node:path';
 export const WALL = '\u2593';
 export const BLOCK = '\u2588';
 export const WELL_ROWS = 13; // rows 0 to 12 inside the walls, the floor on row 13
+export const SCORE_ROW = 15;
+export const RATE_ROW = 18;
+export const SLEEP_ROW = 19; // from column 1
+export const PROMPT_ROW = 20; // after Escape: the row below the sleep line
 export const PROMPT = 'Kilepeshez nyomjon ENTER-t';
 
 // Playwright comes from the build tree's npm folder, not from the sources.
