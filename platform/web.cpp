@@ -18,8 +18,10 @@
 
 #include <cstdio>
 #include <ctime>
+#include <initializer_list>
 
 #include "console/console.h"
+#include "platform/keystate.h"
 #include "platform/platform.h"
 #include "platform/terminal/screen.h"
 
@@ -58,29 +60,11 @@ constexpr int focusLost = 0; // the page lost the keyboard: no key is down any m
 
 // ---- Keys --------------------------------------------------------------
 
-struct KeyState {
-    int key;
-    bool latched; // pressed since its last poll
-    bool down;    // down now
-};
-
 struct Input {
-    KeyState keys[5] = {{keyLeft, false, false},
-                        {keyUp, false, false},
-                        {keyRight, false, false},
-                        {keyDown, false, false},
-                        {keyEscape, false, false}};
-    bool enterSeen = false; // an Enter typed during play answers the prompt
+    GameKeys keys;
+    bool enterSeen; // an Enter typed during play answers the prompt
 };
 Input input;
-
-KeyState* stateOf(int key)
-{
-    for (KeyState& k : input.keys)
-        if (k.key == key)
-            return &k;
-    return nullptr;
-}
 
 void takeKeys()
 {
@@ -90,11 +74,11 @@ void takeKeys()
         if (key == focusLost) {
             // Its key-up goes elsewhere: a key held while the page lost the
             // keyboard would otherwise stay down for good.
-            for (KeyState& k : input.keys)
-                k.down = false;
+            for (int k : {keyLeft, keyUp, keyRight, keyDown, keyEscape})
+                keyStateOf(input.keys, k)->down = false;
         } else if (key == keyEnter) {
             input.enterSeen = input.enterSeen || down;
-        } else if (KeyState* k = stateOf(key)) {
+        } else if (KeyState* k = keyStateOf(input.keys, key)) {
             k->down = down;
             k->latched = k->latched || down;
         }
@@ -145,30 +129,13 @@ void platformClose()
     pageEnded();
 }
 
-void conSetCursor(short x, short y) { screenSetCursor(x, y); }
-void conPutCode(int code) { screenPutCode(code); }
-void conPutText(const char* text) { screenPutText(text); }
-int conScreenError() { return 0; }
-int conReadCode(short x, short y, int* code) { return screenReadCode(x, y, code) ? 1 : 0; }
-
-void conFlush()
-{
-    screenUpdate();
-    screenFlush();
-}
-
 int keyPressed(int key)
 {
     // Escape is polled last in every frame, right after the pause in which
     // the page ran: one look at the queue there serves the next frame.
     if (key == keyEscape)
         takeKeys();
-    KeyState* k = stateOf(key);
-    if (k == nullptr)
-        return 0;
-    const bool pressed = k->latched || k->down;
-    k->latched = false;
-    return pressed ? 1 : 0;
+    return pollKey(input.keys, key);
 }
 
 void waitForEnter()
