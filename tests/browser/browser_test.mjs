@@ -49,10 +49,21 @@ let piece; // the falling piece as last seen
 before(async () => {
   server = await serve(pageDir);
   ({ browser, page, errors } = await launch(nodeModules, chromium));
+  // The clock stands at START until the game's first write, which comes
+  // before it seeds, however long the page took to load.
   await page.addInitScript((start) => {
     const now = Date.now;
-    const offset = start - now();
-    Date.now = () => now() + offset;
+    let since = null;
+    Date.now = () => (since === null ? start : start + now() - since);
+    let blockfall;
+    Object.defineProperty(window, 'blockfall', {
+      get: () => blockfall,
+      set: (page) => {
+        blockfall = page;
+        const write = page.terminal.write.bind(page.terminal);
+        page.terminal.write = (...args) => { since ??= now(); return write(...args); };
+      },
+    });
   }, START);
   // Every keydown the page leaves to the browser, seen after the page's own handlers.
   await page.addInitScript(() => {
