@@ -16,14 +16,14 @@
 // top-left corner; the rest of the screen is placed here, and a console must
 // be at least this large.
 
-constexpr int panelColumn = mapWidth + 1;   // "Next:" and the preview, right of the well
-constexpr int previewRow = 2;               // the preview's top row
-constexpr int scoreRow = mapHeight;         // "Score: N", under the well
-constexpr int gameOverRow = scoreRow + 1;   // "Game Over"
-constexpr int rateRow = gameOverRow + 2;    // frames in the last second
-constexpr int sleepRow = rateRow + 1;       // the pause per frame, from column 1
+constexpr int panelColumn = mapWidth + 1; // "Next:" and the preview, right of the well
+constexpr int previewRow = 2;             // the preview's top row
+constexpr int scoreRow = mapHeight;       // "Score: N", under the well
+constexpr int gameOverRow = scoreRow + 1; // "Game Over"
+constexpr int rateRow = gameOverRow + 2;  // frames in the last second
+constexpr int sleepRow = rateRow + 1;     // the pause per frame, from column 1
 constexpr int screenColumnsNeeded = panelColumn + blockWidth; // 26
-constexpr int screenRowsNeeded = sleepRow + 2; // the exit prompt's row too: 21
+constexpr int screenRowsNeeded = sleepRow + 2;                // the exit prompt's row too: 21
 
 // ---- Primitives --------------------------------------------------------
 

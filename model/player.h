@@ -4,10 +4,10 @@
 
 // ---- Sizes -------------------------------------------------------------
 
-constexpr int mapWidth = 20;   // board columns, walls included
-constexpr int mapHeight = 15;  // board rows: 13 to play in, the floor, one below
-constexpr int blockWidth = 5;  // columns of a piece grid
-constexpr int blockHeight = 5; // rows of a piece grid
+constexpr int mapWidth = 20;                 // board columns, walls included
+constexpr int mapHeight = 15;                // board rows: 13 to play in, the floor, one below
+constexpr int blockWidth = 5;                // columns of a piece grid
+constexpr int blockHeight = 5;               // rows of a piece grid
 constexpr int lowestPlayRow = mapHeight - 3; // the last row a piece can rest in: 12
 
 // True for a cell of the board, walls and floor included.

@@ -22,14 +22,21 @@ void enterTerminal()
     screenFlush();
 }
 
+// Gives the terminal back as it was found: the protocol off, the cursor
+// shown, the alternate screen and our modes left.
+void giveBack()
+{
+    inputPauseProtocol();
+    screenLeave();
+    sessionLeave();
+}
+
 void leaveTerminal()
 {
     if (!sessionInUse())
         return;
     inputCollectLateAnswer();
-    inputPauseProtocol();
-    screenLeave();
-    sessionLeave();
+    giveBack();
 }
 
 // Acts on what the signal handlers and the keys noted. An ending signal
@@ -41,11 +48,8 @@ void actOnRequests()
         sessionEndBy(sig);
     }
     if (sessionTakeSuspend()) {
-        if (sessionInUse()) {
-            inputPauseProtocol();
-            screenLeave();
-            sessionLeave();
-        }
+        if (sessionInUse())
+            giveBack();
         sessionStop();
         enterTerminal();
         inputResumeProtocol();

@@ -3,7 +3,7 @@
 the binary and the manual page land where they belong, the page renders
 without warnings, and the packaged binary plays.
 
-Usage: package_test.py BUILD-DIR"""
+Usage: python3 -m tests.package_test BUILD-DIR"""
 
 import glob
 import os
@@ -13,8 +13,7 @@ import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "terminal"))
-from tmuxgame import Session, have_tmux, well_whole  # noqa: E402
+from tests.terminal.harness import Session, have_tmux, well_whole
 
 BUILD = None
 

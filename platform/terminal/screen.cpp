@@ -23,11 +23,11 @@ struct Screen {
     bool dirty[shadowHeight];                        // rows where the two may differ
     int cx, cy;                                      // the game's cursor
     int rows, columns;                               // the terminal's size
-    int atY, atX;            // the terminal's cursor, -1 when we do not know it
-    bool cursorShown;        // the player sees the cursor only at the prompt
-    ScreenStrings strings;   // the terminal's own sequences
-    char out[1 << 16];       // one frame's output, written at once
-    std::size_t outLength;   // bytes of it so far
+    int atY, atX;          // the terminal's cursor, -1 when we do not know it
+    bool cursorShown;      // the player sees the cursor only at the prompt
+    ScreenStrings strings; // the terminal's own sequences
+    char out[1 << 16];     // one frame's output, written at once
+    std::size_t outLength; // bytes of it so far
 };
 Screen s;
 

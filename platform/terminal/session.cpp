@@ -36,10 +36,14 @@ struct Session {
 };
 Session t;
 
-// Set by the signal handlers, acted on in the loop: only a flag is safe there.
-volatile sig_atomic_t endingSignal = 0; // SIGINT, SIGTERM, SIGQUIT or SIGHUP
-volatile sig_atomic_t suspendAsked = 0;
-volatile sig_atomic_t resized = 0;
+// Set by the signal handlers (and by keys that stand for signals), acted on
+// at the frame's contact with the outside: only a flag is safe in a handler.
+struct Requests {
+    volatile sig_atomic_t ending;  // SIGINT, SIGTERM, SIGQUIT or SIGHUP; 0 for none
+    volatile sig_atomic_t suspend; // Ctrl-Z
+    volatile sig_atomic_t resized; // the window changed size
+};
+Requests asked;
 
 void refuse(const char* message) { std::fprintf(stderr, "blockfall: %s\n", message); }
 
@@ -89,9 +93,9 @@ void readSize()
 void onSignal(int sig)
 {
     switch (sig) {
-    case SIGTSTP: suspendAsked = 1; break;
-    case SIGWINCH: resized = 1; break;
-    default: endingSignal = sig; break;
+    case SIGTSTP: asked.suspend = 1; break;
+    case SIGWINCH: asked.resized = 1; break;
+    default: asked.ending = sig; break;
     }
 }
 
@@ -197,23 +201,23 @@ void sessionCatchSignals()
         sigaction(sig, &action, nullptr);
 }
 
-void sessionRequestEnd(int sig) { endingSignal = sig; }
-void sessionRequestSuspend() { suspendAsked = 1; }
-int sessionEndingSignal() { return endingSignal; }
+void sessionRequestEnd(int sig) { asked.ending = sig; }
+void sessionRequestSuspend() { asked.suspend = 1; }
+int sessionEndingSignal() { return asked.ending; }
 
 bool sessionTakeSuspend()
 {
-    if (suspendAsked == 0)
+    if (asked.suspend == 0)
         return false;
-    suspendAsked = 0;
+    asked.suspend = 0;
     return true;
 }
 
 bool sessionTakeResize()
 {
-    if (resized == 0)
+    if (asked.resized == 0)
         return false;
-    resized = 0;
+    asked.resized = 0;
     readSize();
     return true;
 }
@@ -240,5 +244,5 @@ void sessionCheckHangup()
     t.lastHangupCheck = now;
     pollfd in{STDIN_FILENO, POLLIN, 0};
     if (poll(&in, 1, 0) > 0 && (in.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
-        endingSignal = SIGHUP;
+        asked.ending = SIGHUP;
 }
