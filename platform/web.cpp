@@ -33,17 +33,15 @@ namespace {
 
 // Whether the page made a terminal of at least the game's size.
 EM_JS(int, pageTerminalReady, (int columns, int rows), {
-    const page = Module.blockfall;
-    return page && page.terminal && page.terminal.cols >= columns && page.terminal.rows >= rows
-        ? 1 : 0;
+    const terminal = Module.blockfall && Module.blockfall.terminal;
+    return terminal && terminal.cols >= columns && terminal.rows >= rows ? 1 : 0;
 });
 EM_JS(int, pageRows, (), { return Module.blockfall.terminal.rows; });
 EM_JS(int, pageColumns, (), { return Module.blockfall.terminal.cols; });
 
 // A copy: the terminal parses later, when the game's buffer holds the next frame.
-EM_JS(void, pageWrite, (const char* bytes, size_t length), {
-    Module.blockfall.terminal.write(HEAPU8.slice(bytes, bytes + length));
-});
+EM_JS(void, pageWrite, (const char* bytes, size_t length),
+      { Module.blockfall.terminal.write(HEAPU8.slice(bytes, bytes + length)); });
 
 // The next key event, or -1 when none is queued: the key's virtual-key code,
 // plus keyDownFlag for a key-down.
