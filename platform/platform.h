@@ -1,8 +1,8 @@
 // The one seam to the outside world: the screen, the keys, the clock.
 //
 // The game calls these free functions; the executable links one backend
-// (a terminal through terminfo, or the Windows console), the tests link an
-// in-memory console. Nothing outside platform/ knows which it runs on.
+// (a terminal through terminfo, the Windows console, or a terminal in a web
+// page), the tests link an in-memory console. Nothing outside platform/ knows which it runs on.
 //
 // The frame contract, which every backend may rely on and must honour:
 // Escape is polled exactly once in every frame, and last, after the frame's

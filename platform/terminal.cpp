@@ -87,18 +87,6 @@ int platformOpen()
 
 void platformClose() { leaveTerminal(); }
 
-void conSetCursor(short x, short y) { screenSetCursor(x, y); }
-void conPutCode(int code) { screenPutCode(code); }
-void conPutText(const char* text) { screenPutText(text); }
-int conScreenError() { return 0; }
-int conReadCode(short x, short y, int* code) { return screenReadCode(x, y, code) ? 1 : 0; }
-
-void conFlush()
-{
-    screenUpdate();
-    screenFlush();
-}
-
 int keyPressed(int key)
 {
     // One read here serves the whole next frame, and what came during the

@@ -13,40 +13,23 @@
 #include <csignal>
 
 #include "platform/keys.h"
+#include "platform/keystate.h"
 #include "platform/platform.h"
 #include "platform/terminal/screen.h"
 #include "platform/terminal/session.h"
 
 namespace {
 
-// Per key: pressed since its last poll, and (with the protocol) down now.
-struct KeyState {
-    bool latched;
-    bool down;
-};
-
 struct Input {
-    KeyState left, up, right, down, escape; // the keys the game polls
-    bool enterSeen;                         // an Enter typed during play, kept for the exit prompt
-    bool protocolOffered;                   // the terminal answered the protocol query
-    bool queryOutstanding;                  // its answer to the attributes request is still to come
-    bool enhanced;                          // presses, repeats and releases are being reported
-    bool atPrompt;                          // past play: the protocol stays off
-    KeyDecoder decoder;                     // a sequence may be cut across reads
+    GameKeys keys;         // down now only with the protocol; otherwise latches
+    bool enterSeen;        // an Enter typed during play, kept for the exit prompt
+    bool protocolOffered;  // the terminal answered the protocol query
+    bool queryOutstanding; // its answer to the attributes request is still to come
+    bool enhanced;         // presses, repeats and releases are being reported
+    bool atPrompt;         // past play: the protocol stays off
+    KeyDecoder decoder;    // a sequence may be cut across reads
 };
 Input in;
-
-KeyState* stateOf(int key)
-{
-    switch (key) {
-    case keyLeft: return &in.left;
-    case keyUp: return &in.up;
-    case keyRight: return &in.right;
-    case keyDown: return &in.down;
-    case keyEscape: return &in.escape;
-    default: return nullptr;
-    }
-}
 
 // Flags: disambiguate escape codes (1) and report event types (2).
 void pushProtocol()
@@ -63,7 +46,7 @@ void popProtocol()
 
 void apply(const KeyEvent& e)
 {
-    if (KeyState* k = stateOf(e.key)) {
+    if (KeyState* k = keyStateOf(in.keys, e.key)) {
         if (e.action == keyRelease) {
             k->down = false;
         } else {
@@ -134,15 +117,7 @@ void inputDrain()
         endPause();
 }
 
-int inputPolled(int key)
-{
-    KeyState* k = stateOf(key);
-    if (k == nullptr)
-        return 0;
-    const bool pressed = k->latched || k->down;
-    k->latched = false;
-    return pressed ? 1 : 0;
-}
+int inputPolled(int key) { return pollKey(in.keys, key); }
 
 bool inputEnterSeen() { return in.enterSeen; }
 void inputPauseProtocol() { popProtocol(); }

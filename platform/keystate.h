@@ -1,0 +1,40 @@
+// The five keys as the game polls them, the Windows console's way: down
+// now, or pressed since the last poll. For the backends that keep key state
+// themselves from the key events they see.
+#pragma once
+
+#include "platform/platform.h"
+
+struct KeyState {
+    bool latched; // pressed since its last poll
+    bool down;    // down now
+};
+
+struct GameKeys {
+    KeyState left, up, right, down, escape;
+};
+
+// The state of one of the five keys; null for any other key.
+inline KeyState* keyStateOf(GameKeys& keys, int key)
+{
+    switch (key) {
+    case keyLeft: return &keys.left;
+    case keyUp: return &keys.up;
+    case keyRight: return &keys.right;
+    case keyDown: return &keys.down;
+    case keyEscape: return &keys.escape;
+    default: return nullptr;
+    }
+}
+
+// 1 when the key is down now or was pressed since its last poll; the poll
+// takes the press.
+inline int pollKey(GameKeys& keys, int key)
+{
+    KeyState* k = keyStateOf(keys, key);
+    if (k == nullptr)
+        return 0;
+    const bool pressed = k->latched || k->down;
+    k->latched = false;
+    return pressed ? 1 : 0;
+}

@@ -1,0 +1,154 @@
+// The browser backend: the game compiled to WebAssembly, playing on an
+// xterm.js terminal in a web page (web/index.html sets it up).
+//
+// The frame loop blocks in its pause and in the exit prompt's wait, and a
+// page must never block: with Asyncify those waits hand the browser its turn
+// (emscripten_sleep) and the game resumes where it stood, so the loop keeps
+// its shape and the governor tunes the pace as on any console.
+//
+// The screen is the terminal backend's screen room: the shadow answers the
+// read-back, and once a frame the changed cells go to the terminal in one
+// write. xterm.js understands the same cursor moves and shows UTF-8.
+//
+// Keys come from the page's key-down and key-up events, queued by the page
+// while the game waits and taken in at the frame's Escape poll. Each key is
+// down now or was pressed since its last poll, which is what the Windows
+// console's GetAsyncKeyState answers.
+#include <emscripten.h>
+
+#include <cstdio>
+#include <ctime>
+#include <initializer_list>
+
+#include "console/console.h"
+#include "platform/keystate.h"
+#include "platform/platform.h"
+#include "platform/terminal/screen.h"
+
+namespace {
+
+// ---- The page ----------------------------------------------------------
+// Module.blockfall is the page's side: its terminal, the queue of key
+// events, and what to show when the run is over.
+
+// Whether the page made a terminal of at least the game's size.
+EM_JS(int, pageTerminalReady, (int columns, int rows), {
+    const terminal = Module.blockfall && Module.blockfall.terminal;
+    return terminal && terminal.cols >= columns && terminal.rows >= rows ? 1 : 0;
+});
+EM_JS(int, pageRows, (), { return Module.blockfall.terminal.rows; });
+EM_JS(int, pageColumns, (), { return Module.blockfall.terminal.cols; });
+
+// A copy: the terminal parses later, when the game's buffer holds the next frame.
+EM_JS(void, pageWrite, (const char* bytes, size_t length),
+      { Module.blockfall.terminal.write(HEAPU8.slice(bytes, bytes + length)); });
+
+// The next key event, or -1 when none is queued: the key's virtual-key code,
+// plus keyDownFlag for a key-down.
+EM_JS(int, pageNextKey, (), {
+    const keys = Module.blockfall.keys;
+    return keys.length > 0 ? keys.shift() : -1;
+});
+
+EM_JS(void, pageEnded, (), { Module.blockfall.ended(); });
+
+constexpr int keyDownFlag = 0x10000;
+constexpr int keyEnter = 0x0D;
+constexpr int focusLost = 0; // the page lost the keyboard: no key is down any more
+
+// ---- Keys --------------------------------------------------------------
+
+struct Input {
+    GameKeys keys;
+    bool enterSeen; // an Enter typed during play answers the prompt
+};
+Input input;
+
+void takeKeys()
+{
+    for (int event = pageNextKey(); event >= 0; event = pageNextKey()) {
+        const int key = event & ~keyDownFlag;
+        const bool down = (event & keyDownFlag) != 0;
+        if (key == focusLost) {
+            // Its key-up goes elsewhere: a key held while the page lost the
+            // keyboard would otherwise stay down for good.
+            for (int k : {keyLeft, keyUp, keyRight, keyDown, keyEscape})
+                keyStateOf(input.keys, k)->down = false;
+        } else if (key == keyEnter) {
+            input.enterSeen = input.enterSeen || down;
+        } else if (KeyState* k = keyStateOf(input.keys, key)) {
+            k->down = down;
+            k->latched = k->latched || down;
+        }
+    }
+}
+
+} // namespace
+
+// ---- The terminal's side of the screen room ----------------------------
+
+void putCapability(const char* s) { screenWrite(s); }
+
+void putCursorMove(int row, int column)
+{
+    char move[24];
+    std::snprintf(move, sizeof move, "\033[%d;%dH", row + 1, column + 1);
+    screenWrite(move);
+}
+
+void sendFrame(const char* bytes, std::size_t length) { pageWrite(bytes, length); }
+
+// ---- The seam ----------------------------------------------------------
+
+int platformOpen()
+{
+    if (!pageTerminalReady(screenColumnsNeeded, screenRowsNeeded)) {
+        std::fprintf(stderr, "blockfall: the page has no terminal of %d columns by %d rows\n",
+                     screenColumnsNeeded, screenRowsNeeded);
+        return 0;
+    }
+    ScreenStrings strings;
+    strings.clearAll = "\033[H\033[2J";
+    strings.hideCursor = "\033[?25l";
+    strings.showCursor = "\033[?25h";
+    strings.utf8 = true;
+    screenStart(strings);
+    screenResize(pageRows(), pageColumns());
+    screenEnter();
+    screenFlush();
+    input = Input{};
+    return 1;
+}
+
+void platformClose()
+{
+    screenLeave();
+    screenFlush();
+    pageEnded();
+}
+
+int keyPressed(int key)
+{
+    // Escape is polled last in every frame, right after the pause in which
+    // the page ran: one look at the queue there serves the next frame.
+    if (key == keyEscape)
+        takeKeys();
+    return pollKey(input.keys, key);
+}
+
+void waitForEnter()
+{
+    takeKeys();
+    if (input.enterSeen)
+        return;
+    screenShowCursor();
+    conFlush();
+    while (!input.enterSeen) {
+        emscripten_sleep(20);
+        takeKeys();
+    }
+}
+
+void sleepMs(int ms) { emscripten_sleep(static_cast<unsigned>(ms)); }
+
+int wallClock() { return static_cast<int>(std::time(nullptr)); }

@@ -1,0 +1,94 @@
+// The web page in headless chromium: a static server for the page's folder
+// on a loopback port, the browser driven through Playwright, and the
+// terminal's screen read back as rows of text. Shared by the browser suite
+// and the page's measurements.
+import { createServer } from 'node:http';
+import { readFile } from 'node:fs/promises';
+import { createRequire } from 'node:module';
+import { extname, join, normalize, resolve } from 'node:path';
+
+export const WALL = '\u2593';
+export const BLOCK = '\u2588';
+export const WELL_ROWS = 13; // rows 0 to 12 inside the walls, the floor on row 13
+export const SCORE_ROW = 15;
+export const RATE_ROW = 18;
+export const SLEEP_ROW = 19; // from column 1
+export const PROMPT_ROW = 20; // after Escape: the row below the sleep line
+export const PROMPT = 'Kilepeshez nyomjon ENTER-t';
+
+// Playwright comes from the build tree's npm folder, not from the sources.
+export function playwright(nodeModules) {
+  return createRequire(join(resolve(nodeModules), 'noop.js'))('playwright-core');
+}
+
+const types = { '.html': 'text/html', '.js': 'text/javascript', '.mjs': 'text/javascript',
+                '.css': 'text/css', '.wasm': 'application/wasm' };
+
+// Serves `dir` on 127.0.0.1 at a free port; resolves to { url, close }.
+export function serve(dir) {
+  const server = createServer(async (request, response) => {
+    const path = normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname));
+    const file = join(dir, path.endsWith('/') ? join(path, 'index.html') : path);
+    try {
+      const body = await readFile(file);
+      response.writeHead(200, { 'Content-Type': types[extname(file)] ?? 'application/octet-stream' });
+      response.end(body);
+    } catch {
+      response.writeHead(404);
+      response.end();
+    }
+  });
+  return new Promise((resolve) => {
+    server.listen(0, '127.0.0.1', () => resolve({
+      url: `http://127.0.0.1:${server.address().port}/`,
+      close: () => new Promise((done) => server.close(done)),
+    }));
+  });
+}
+
+// A page of a headless chromium (the system's, so nothing is downloaded),
+// with every console error and uncaught exception collected in `errors`.
+export async function launch(nodeModules, chromiumPath) {
+  const browser = await playwright(nodeModules).chromium.launch({
+    executablePath: chromiumPath,
+    args: ['--no-sandbox', '--disable-gpu'], // CI runs as root, with no display
+  });
+  const page = await browser.newPage({ viewport: { width: 560, height: 640 } });
+  const errors = [];
+  page.on('console', (message) => { if (message.type() === 'error') errors.push(message.text()); });
+  page.on('pageerror', (error) => errors.push(String(error)));
+  return { browser, page, errors };
+}
+
+// The terminal's rows as text, read from its buffer.
+export function screen(page) {
+  return page.evaluate(() => {
+    const buffer = window.blockfall.terminal.buffer.active;
+    const rows = [];
+    for (let y = 0; y < window.blockfall.terminal.rows; ++y)
+      rows.push(buffer.getLine(y).translateToString(true));
+    return rows;
+  });
+}
+
+// Whether the well's walls and floor stand whole at their positions.
+export function wholeWell(rows) {
+  for (let y = 0; y < WELL_ROWS; ++y)
+    if (rows[y][0] !== WALL || rows[y][19] !== WALL)
+      return false;
+  return rows[WELL_ROWS].startsWith(WALL.repeat(20));
+}
+
+// Polls the screen until `test` holds for it; returns that screen.
+export async function waitForScreen(page, test, what, timeoutMs = 15000) {
+  const until = Date.now() + timeoutMs;
+  let rows;
+  for (;;) {
+    rows = await screen(page);
+    if (test(rows))
+      return rows;
+    if (Date.now() > until)
+      throw new Error(`timed out waiting for ${what}; the screen:\n${rows.join('\n')}`);
+    await new Promise((resolve) => setTimeout(resolve, 20));
+  }
+}
