@@ -21,6 +21,7 @@ struct ScreenStrings {
     const char* altOff = nullptr;     // rmacs: line-drawing set off
     char checkerboard = '#';          // the line-drawing set's checkerboard, '#' when none
     bool utf8 = false;                // glyphs as Unicode, or the fallbacks above
+    bool lastCellSafe = false;        // writing the bottom-right cell does not scroll
 };
 
 // ---- Set-up and the terminal's extent ----------------------------------
@@ -53,6 +54,8 @@ bool screenReadCode(int x, int y, int* code);
 void screenUpdate();
 // Raw bytes into the frame: keyboard-protocol requests and the like.
 void screenWrite(const char* bytes);
+// One byte into the frame, NUL included (a terminal's padding may be NULs).
+void screenWriteByte(char byte);
 // Sends the frame, in one write when the terminal takes it whole.
 void screenFlush();
 
