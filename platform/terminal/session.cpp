@@ -55,8 +55,8 @@ Requests asked;
 // beside the real-time ones. Those that mean the program itself went wrong
 // are the crash signals: handled on the spot, the others at the frame.
 const int endingSignals[] = {
-    SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGPIPE,
-    SIGXCPU, SIGXFSZ,
+    SIGHUP,    SIGINT,    SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2,
+    SIGALRM,   SIGVTALRM, SIGPROF, SIGPIPE, SIGXCPU, SIGXFSZ,
 #ifdef SIGPOLL
     SIGPOLL,
 #endif
@@ -94,7 +94,7 @@ void readCapabilities(ScreenStrings& forScreen)
         {"clear", &forScreen.clearAll},   {"civis", &forScreen.hideCursor},
         {"cnorm", &forScreen.showCursor}, {"rev", &forScreen.reverse},
         {"sgr0", &forScreen.plain},       {"smacs", &forScreen.altOn},
-        {"rmacs", &forScreen.altOff},    {"enacs", &t.enableAlt},
+        {"rmacs", &forScreen.altOff},     {"enacs", &t.enableAlt},
     };
     for (const auto& entry : table)
         *entry.field = capability(entry.name);
@@ -274,6 +274,19 @@ int sessionColumns() { return t.width; }
 
 // ---- Signals -----------------------------------------------------------
 
+namespace {
+
+// A signal that whoever started us set to be ignored (a shell's background
+// job, a wrapper that shields its child) stays ignored.
+void catchUnlessIgnored(int sig, const struct sigaction& action)
+{
+    struct sigaction now {};
+    if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler != SIG_IGN)
+        sigaction(sig, &action, nullptr);
+}
+
+} // namespace
+
 void sessionCatchSignals()
 {
     struct sigaction action {};
@@ -281,20 +294,20 @@ void sessionCatchSignals()
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0; // no restart: a wait for input returns to look at the flags
     for (int sig : endingSignals)
-        sigaction(sig, &action, nullptr);
+        catchUnlessIgnored(sig, action);
     for (int sig : {SIGTSTP, SIGWINCH})
-        sigaction(sig, &action, nullptr);
+        catchUnlessIgnored(sig, action);
 #ifdef SIGRTMIN
     // Some of the lowest are the C library's own: sigaction refuses those.
     for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig)
-        sigaction(sig, &action, nullptr);
+        catchUnlessIgnored(sig, action);
 #endif
     struct sigaction crash {};
     crash.sa_handler = onCrash;
     sigemptyset(&crash.sa_mask);
     crash.sa_flags = SA_RESETHAND | SA_NODEFER;
     for (int sig : crashSignals)
-        sigaction(sig, &crash, nullptr);
+        catchUnlessIgnored(sig, crash);
 }
 
 void sessionRequestEnd(int sig) { asked.ending = sig; }

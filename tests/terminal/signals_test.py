@@ -43,6 +43,15 @@ class Signals(unittest.TestCase):
         self.assertTrue(s.restored())
         self.assertFalse(alive(pid))
 
+    def test_a_signal_ignored_when_started_stays_ignored(self):
+        # As under nohup: a hangup is not to end this game.
+        s = Session(f"trap '' HUP; {BINARY}")
+        self.addCleanup(s.close)
+        s.wait_for(well_whole, 5)
+        os.kill(s.game_pid(), signal.SIGHUP)
+        self.assertIsNone(s.status(0.5))
+        self.assertEqual(s.leave(), 0)
+
 
 if __name__ == "__main__":
     run_suite(sys.modules[__name__], "signals suite")
