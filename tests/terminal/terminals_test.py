@@ -41,8 +41,10 @@ class TerminalTypes(unittest.TestCase):
             s.close()
 
     def check(self, s, locale, wall, block):
-        # The screen in the harness's glyphs, whatever this locale's are.
-        read = lambda: [r.replace(wall, WALL).replace(block, BLOCK) for r in s.attributes()]
+        def read():
+            """The screen in the harness's glyphs, whatever this locale's are."""
+            return [r.replace(wall, WALL).replace(block, BLOCK) for r in s.attributes()]
+
         screen = s.wait_for(lambda sc: well_whole(sc) and len(well_cells(sc)) == 4, 5, 0.05,
                             screen=read)
         left = min(c for _, c in well_cells(screen))
