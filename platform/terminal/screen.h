@@ -62,7 +62,7 @@ void screenFlush();
 // ---- Supplied by whoever drives the terminal ---------------------------
 
 // Puts one of the terminal's strings into the frame (through screenWrite,
-// or through a padding-aware routine that ends there).
+// or through a padding-aware routine that ends in screenWriteByte).
 void putCapability(const char* s);
 // Puts the terminal's cursor-addressing string for (row, column) there.
 void putCursorMove(int row, int column);
