@@ -129,6 +129,17 @@ TEST(ScreenUpdate, GlyphsAndFallbacks)
     }
 }
 
+TEST(ScreenUpdate, BottomRightCellOnlyWhereItCannotScroll)
+{
+    for (bool safe : {false, true}) {
+        ScreenStrings strings = tagged(true);
+        strings.lastCellSafe = safe;
+        start(strings);
+        put(78, 23, "yz");
+        EXPECT_EQ(frame(), safe ? "<23,78>yz" : "<23,78>y") << safe;
+    }
+}
+
 TEST(ScreenUpdate, ReadBackIsWhatWasWritten)
 {
     start(tagged(true));

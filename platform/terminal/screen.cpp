@@ -89,15 +89,18 @@ void putGlyph(unsigned char code)
 }
 
 // Every cell that differs from what the terminal shows. The very last cell
-// of the screen is left alone: writing it scrolls some terminals.
+// of the screen is written only where that cannot scroll it: a terminal that
+// wraps late (xenl) or not at all (no am). Elsewhere it is left alone.
 void diff()
 {
+    const bool lastCellSafe = s.strings.lastCellSafe;
     for (int y = 0; y < s.rows && y < shadowHeight; ++y) {
         if (!s.dirty[y])
             continue;
         s.dirty[y] = false;
         for (int x = 0; x < s.columns && x < shadowWidth; ++x) {
-            if (s.shown[y][x] == s.shadow[y][x] || (y == s.rows - 1 && x == s.columns - 1))
+            if (s.shown[y][x] == s.shadow[y][x] ||
+                (!lastCellSafe && y == s.rows - 1 && x == s.columns - 1))
                 continue;
             moveTo(y, x);
             putGlyph(s.shadow[y][x]);
@@ -203,6 +206,8 @@ void screenWrite(const char* bytes)
     if (bytes != nullptr)
         append(bytes, std::strlen(bytes));
 }
+
+void screenWriteByte(char byte) { append(&byte, 1); }
 
 void screenFlush()
 {

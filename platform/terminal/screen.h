@@ -21,6 +21,7 @@ struct ScreenStrings {
     const char* altOff = nullptr;     // rmacs: line-drawing set off
     char checkerboard = '#';          // the line-drawing set's checkerboard, '#' when none
     bool utf8 = false;                // glyphs as Unicode, or the fallbacks above
+    bool lastCellSafe = false;        // writing the bottom-right cell does not scroll
 };
 
 // ---- Set-up and the terminal's extent ----------------------------------
@@ -53,13 +54,15 @@ bool screenReadCode(int x, int y, int* code);
 void screenUpdate();
 // Raw bytes into the frame: keyboard-protocol requests and the like.
 void screenWrite(const char* bytes);
+// One byte into the frame, NUL included (a terminal's padding may be NULs).
+void screenWriteByte(char byte);
 // Sends the frame, in one write when the terminal takes it whole.
 void screenFlush();
 
 // ---- Supplied by whoever drives the terminal ---------------------------
 
 // Puts one of the terminal's strings into the frame (through screenWrite,
-// or through a padding-aware routine that ends there).
+// or through a padding-aware routine that ends in screenWriteByte).
 void putCapability(const char* s);
 // Puts the terminal's cursor-addressing string for (row, column) there.
 void putCursorMove(int row, int column);

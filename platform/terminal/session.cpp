@@ -25,14 +25,20 @@
 namespace {
 
 struct Session {
-    bool inUse;             // the terminal is ours: modes set, alternate screen on
-    termios asFound;        // the modes to give back
-    termios asSet;          // the modes we play in
-    int height, width;      // the terminal's size, rows by columns
-    const char* moveTo;     // cup: cursor addressing, which the game cannot do without
-    const char* enterAlt;   // smcup: the alternate screen on
-    const char* leaveAlt;   // rmcup: and off
-    time_t lastHangupCheck; // the second of the last look for a hangup
+    volatile sig_atomic_t inUse; // the terminal is ours: modes set, alternate screen on
+    termios asFound;             // the modes to give back
+    termios asSet;               // the modes we play in
+    int height, width;           // the terminal's size, rows by columns
+    const char* moveTo;          // cup: cursor addressing, which the game cannot do without
+    const char* enterAlt;        // smcup: the alternate screen on
+    const char* leaveAlt;        // rmcup: and off
+    const char* enableAlt;       // enacs: makes the line-drawing set reachable
+    time_t lastHangupCheck;      // the second of the last look for a hangup
+    // The bytes that give the screen back (attributes and line drawing off,
+    // the cursor shown, the alternate screen left), put together at start so
+    // that a crash can send them with one write and nothing else.
+    char reset[256];
+    std::size_t resetLength;
 };
 Session t;
 
@@ -44,6 +50,30 @@ struct Requests {
     volatile sig_atomic_t resized; // the window changed size
 };
 Requests asked;
+
+// The signals whose default action ends the process and that we can catch,
+// beside the real-time ones. Those that mean the program itself went wrong
+// are the crash signals: handled on the spot, the others at the frame.
+const int endingSignals[] = {
+    SIGHUP,    SIGINT,    SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2,
+    SIGALRM,   SIGVTALRM, SIGPROF, SIGPIPE, SIGXCPU, SIGXFSZ,
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGLOST
+    SIGLOST,
+#endif
+#ifdef SIGEMT
+    SIGEMT,
+#endif
+};
+const int crashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS};
 
 void refuse(const char* message) { std::fprintf(stderr, "blockfall: %s\n", message); }
 
@@ -64,7 +94,7 @@ void readCapabilities(ScreenStrings& forScreen)
         {"clear", &forScreen.clearAll},   {"civis", &forScreen.hideCursor},
         {"cnorm", &forScreen.showCursor}, {"rev", &forScreen.reverse},
         {"sgr0", &forScreen.plain},       {"smacs", &forScreen.altOn},
-        {"rmacs", &forScreen.altOff},
+        {"rmacs", &forScreen.altOff},     {"enacs", &t.enableAlt},
     };
     for (const auto& entry : table)
         *entry.field = capability(entry.name);
@@ -76,6 +106,33 @@ void readCapabilities(ScreenStrings& forScreen)
             break;
         }
     forScreen.utf8 = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+    // Late wrap (xenl) or none at all: the bottom-right cell can be written
+    // without the screen scrolling, as curses does.
+    forScreen.lastCellSafe =
+        tigetflag(const_cast<char*>("xenl")) > 0 || tigetflag(const_cast<char*>("am")) <= 0;
+}
+
+// terminfo's output routine ends in the frame, or, while the reset is put
+// together, in that.
+int toFrame(int c)
+{
+    screenWriteByte(static_cast<char>(c));
+    return c;
+}
+
+int toReset(int c)
+{
+    if (t.resetLength < sizeof t.reset)
+        t.reset[t.resetLength++] = static_cast<char>(c);
+    return c;
+}
+
+void prepareReset(const ScreenStrings& strings)
+{
+    t.resetLength = 0;
+    for (const char* s : {strings.plain, strings.altOff, strings.showCursor, t.leaveAlt})
+        if (s != nullptr)
+            tputs(s, 1, toReset);
 }
 
 void readSize()
@@ -99,11 +156,33 @@ void onSignal(int sig)
     }
 }
 
+// The program itself went wrong: nothing of it can be trusted, so the
+// terminal is given back with async-signal-safe calls only (one write of the
+// prepared reset, the modes as found), and the signal is raised again with
+// its default action, so that the crash is reported as a crash.
+void onCrash(int sig)
+{
+    if (t.inUse != 0) {
+        const int saved = errno;
+        ssize_t ignored = write(STDOUT_FILENO, t.reset, t.resetLength);
+        (void)ignored; // nothing more can be done if the terminal refuses it
+        tcsetattr(STDIN_FILENO, TCSANOW, &t.asFound);
+        errno = saved;
+    }
+    raise(sig); // the handler was reset on entry (SA_RESETHAND): this ends us
+}
+
 } // namespace
 
 // ---- The screen's routines ---------------------------------------------
 
-void putCapability(const char* s) { screenWrite(s); }
+// Through terminfo's own output routine: a delay in the string becomes
+// padding or nothing, never text.
+void putCapability(const char* s)
+{
+    if (s != nullptr)
+        tputs(s, 1, toFrame);
+}
 
 void putCursorMove(int row, int column)
 {
@@ -159,6 +238,7 @@ bool sessionOpen(ScreenStrings& forScreen)
         return false;
     }
     readCapabilities(forScreen);
+    prepareReset(forScreen);
     t.lastHangupCheck = std::time(nullptr);
     return true;
 }
@@ -173,7 +253,10 @@ void sessionEnter()
     t.asSet.c_cc[VTIME] = 0;
     tcsetattr(STDIN_FILENO, TCSANOW, &t.asSet);
     putCapability(t.enterAlt);
-    t.inUse = true;
+    // On each taking over: the shell may have reset the character sets while
+    // we were suspended.
+    putCapability(t.enableAlt);
+    t.inUse = 1;
     readSize();
 }
 
@@ -182,14 +265,27 @@ void sessionLeave()
     putCapability(t.leaveAlt);
     screenFlush();
     tcsetattr(STDIN_FILENO, TCSANOW, &t.asFound);
-    t.inUse = false;
+    t.inUse = 0;
 }
 
-bool sessionInUse() { return t.inUse; }
+bool sessionInUse() { return t.inUse != 0; }
 int sessionRows() { return t.height; }
 int sessionColumns() { return t.width; }
 
 // ---- Signals -----------------------------------------------------------
+
+namespace {
+
+// A signal that whoever started us set to be ignored (a shell's background
+// job, a wrapper that shields its child) stays ignored.
+void catchUnlessIgnored(int sig, const struct sigaction& action)
+{
+    struct sigaction now {};
+    if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler != SIG_IGN)
+        sigaction(sig, &action, nullptr);
+}
+
+} // namespace
 
 void sessionCatchSignals()
 {
@@ -197,8 +293,21 @@ void sessionCatchSignals()
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0; // no restart: a wait for input returns to look at the flags
-    for (int sig : {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGTSTP, SIGWINCH})
-        sigaction(sig, &action, nullptr);
+    for (int sig : endingSignals)
+        catchUnlessIgnored(sig, action);
+    for (int sig : {SIGTSTP, SIGWINCH})
+        catchUnlessIgnored(sig, action);
+#ifdef SIGRTMIN
+    // Some of the lowest are the C library's own: sigaction refuses those.
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig)
+        catchUnlessIgnored(sig, action);
+#endif
+    struct sigaction crash {};
+    crash.sa_handler = onCrash;
+    sigemptyset(&crash.sa_mask);
+    crash.sa_flags = SA_RESETHAND | SA_NODEFER;
+    for (int sig : crashSignals)
+        catchUnlessIgnored(sig, crash);
 }
 
 void sessionRequestEnd(int sig) { asked.ending = sig; }

@@ -24,7 +24,9 @@ int sessionColumns();
 
 // ---- Signals -----------------------------------------------------------
 // The handlers, and the keys that stand for signals, only note a request;
-// the frame's contact with the outside acts on it.
+// the frame's contact with the outside acts on it. The crash signals are
+// the exception: the terminal is given back from their handler, which then
+// lets the crash take its course. Signals ignored at start stay ignored.
 
 void sessionCatchSignals();
 void sessionRequestEnd(int sig);

@@ -9,6 +9,7 @@ Run from the top of the source tree as a module, which needs no path set:
 import fcntl
 import os
 import pty
+import re
 import select
 import shutil
 import struct
@@ -32,6 +33,7 @@ except ImportError:  # a Python of its own beside Debian's packages
 
 WALL = "\u2593"
 BLOCK = "\u2588"
+CHECKERBOARD = "\u2592"  # the line-drawing set's 'a', as read back by attributes()
 PROMPT = "Kilepeshez nyomjon ENTER-t"
 WELL_WIDTH = 20  # columns 0 and 19 are walls
 FLOOR_ROW = 13  # rows 0 to 12 are played in
@@ -52,17 +54,19 @@ class Session:
     after it and its exit status, then waits, so the final screen stays
     readable."""
 
-    def __init__(self, command, width=80, height=24, env=None):
-        """command may name the session's scratch folder as {dir}."""
+    def __init__(self, command, width=80, height=24, env=None, record=False):
+        """command may name the session's scratch folder as {dir}. With
+        record, every byte the pane is sent is kept (see output())."""
         self.dir = tempfile.mkdtemp(prefix="blockfall-tmux-")
         command = command.replace("{dir}", self.dir)
         self.socket = "blockfall-test-%d-%s" % (os.getpid(), os.path.basename(self.dir))
         d = self.dir
         # The shell keeps its own handlers for the signals a terminal sends
         # the whole foreground group, so that it outlives the game and can
-        # report how it ended.
+        # report how it ended. A recorded command waits for the recording.
+        wait = f"while [ ! -e {d}/go ]; do sleep 0.02; done; " if record else ""
         script = (
-            f"trap : INT QUIT TERM; "
+            f"trap : INT QUIT TERM; {wait}"
             f"stty -g > {d}/before; {command}; echo $? > {d}/status.tmp; "
             f"mv {d}/status.tmp {d}/status; stty -g > {d}/after; sleep 600"
         )
@@ -75,6 +79,9 @@ class Session:
             "-f", "/dev/null", "new-session", "-d", "-x", str(width), "-y", str(height),
             "sh", "-c", script, env=environment,
         )
+        if record:
+            self._tmux("pipe-pane", "-t", "0", f"cat > {d}/output")
+            open(os.path.join(d, "go"), "w").close()
 
     def _tmux(self, *args, env=None):
         return subprocess.run(
@@ -106,18 +113,53 @@ class Session:
 
     def screen(self):
         """The visible screen as a list of rows, padded with spaces."""
-        out = self._tmux("capture-pane", "-p", "-t", "0")
-        rows = out.split("\n")
+        return self._padded(self._tmux("capture-pane", "-p", "-t", "0").split("\n"))
+
+    def _padded(self, rows):
         width = int(self._tmux("display", "-p", "-t", "0", "#{pane_width}").strip())
         height = int(self._tmux("display", "-p", "-t", "0", "#{pane_height}").strip())
         rows = (rows + [""] * height)[:height]
         return [r.ljust(width) for r in rows]
 
-    def wait_for(self, predicate, timeout, step=0.1):
-        """Polls the screen until predicate(screen) holds; returns the screen."""
+    def attributes(self):
+        """The visible screen with what its cells were drawn in read back: a
+        cell in the line-drawing set as that set's glyph (its 'a' as
+        CHECKERBOARD, any other letter as itself, a stray), a reverse-video
+        space as BLOCK."""
+        out = self._tmux("capture-pane", "-e", "-p", "-t", "0")
+        rows, line_drawing, reverse = [], False, False
+        for line in out.split("\n"):
+            row = ""
+            for m in re.finditer(r"\x1b\[([0-9;]*)m|\x1b.|[\x0e\x0f]|.", line):
+                token = m.group(0)
+                if m.group(1) is not None:
+                    for p in token[2:-1].split(";"):
+                        reverse = {"": False, "0": False, "7": True, "27": False}.get(p, reverse)
+                elif token in "\x0e\x0f":
+                    line_drawing = token == "\x0e"
+                elif not token.startswith("\x1b"):
+                    if line_drawing and token == "a":
+                        token = CHECKERBOARD
+                    row += BLOCK if reverse and token == " " else token
+            rows.append(row)
+        return self._padded(rows)
+
+    def restored(self):
+        """The cursor shown and the alternate screen left."""
+        return self._tmux("display", "-p", "-t", "0", "#{cursor_flag} #{alternate_on}").split() \
+            == ["1", "0"]
+
+    def output(self):
+        """Every byte the pane was sent, when the session records."""
+        with open(os.path.join(self.dir, "output"), "rb") as f:
+            return f.read()
+
+    def wait_for(self, predicate, timeout, step=0.1, screen=None):
+        """Polls the screen (read by screen, self.screen when None) until
+        predicate(screen) holds; returns the screen."""
         deadline = time.monotonic() + timeout
         while True:
-            s = self.screen()
+            s = (screen or self.screen)()
             if predicate(s):
                 return s
             if time.monotonic() > deadline:

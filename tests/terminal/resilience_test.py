@@ -26,6 +26,7 @@ class Signals(unittest.TestCase):
     def ended(self, s, pid, status):
         self.assertEqual(s.status(3), status)
         self.assertTrue(s.stty_unchanged())
+        self.assertTrue(s.restored())
         self.assertFalse(alive(pid))
 
     def test_ending_signals_during_play(self):

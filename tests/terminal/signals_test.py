@@ -1,0 +1,57 @@
+#!/usr/bin/env python3
+"""Every signal whose default action ends the process, beyond those a
+terminal sends, ends the game as that signal would (status 128+n) with the
+terminal given back: its modes as found, the cursor shown, the alternate
+screen left. The crash signals too, from their own handler.
+
+Usage: python3 -m tests.terminal.signals_test PATH-TO-BLOCKFALL"""
+
+import os
+import signal
+import sys
+import unittest
+
+from tests.terminal.harness import Session, alive, run_suite, well_whole
+
+BINARY = None
+
+ENDING = ("SIGUSR1", "SIGUSR2", "SIGALRM", "SIGVTALRM", "SIGPROF", "SIGPIPE", "SIGXCPU",
+          "SIGXFSZ", "SIGPOLL", "SIGPWR", "SIGSTKFLT", "SIGRTMIN", "SIGRTMAX")
+CRASH = ("SIGSEGV", "SIGBUS", "SIGFPE", "SIGILL", "SIGABRT", "SIGTRAP", "SIGSYS")
+
+
+class Signals(unittest.TestCase):
+    def test_each_signal_during_play(self):
+        for name in ENDING + CRASH:
+            sig = getattr(signal, name, None)
+            if sig is None:  # not on this system
+                continue
+            with self.subTest(signal=name):
+                # No core files from the crash signals.
+                s = Session(f"ulimit -c 0; {BINARY}")
+                try:
+                    self.end_by(s, sig)
+                finally:
+                    s.close()
+
+    def end_by(self, s, sig):
+        s.wait_for(well_whole, 5)
+        pid = s.game_pid()
+        os.kill(pid, sig)
+        self.assertEqual(s.status(3), 128 + sig)
+        self.assertTrue(s.stty_unchanged())
+        self.assertTrue(s.restored())
+        self.assertFalse(alive(pid))
+
+    def test_a_signal_ignored_when_started_stays_ignored(self):
+        # As under nohup: a hangup is not to end this game.
+        s = Session(f"trap '' HUP; {BINARY}")
+        self.addCleanup(s.close)
+        s.wait_for(well_whole, 5)
+        os.kill(s.game_pid(), signal.SIGHUP)
+        self.assertIsNone(s.status(0.5))
+        self.assertEqual(s.leave(), 0)
+
+
+if __name__ == "__main__":
+    run_suite(sys.modules[__name__], "signals suite")
