@@ -14,8 +14,9 @@
 #endif
 #include <windows.h>
 
-#include <cstdio>
-#include <cstring>
+#include <iostream>
+#include <sstream>
+#include <string>
 
 namespace {
 
@@ -30,10 +31,10 @@ constexpr KeyName keyNames[] = {
     {"down", VK_DOWN, true},    {"escape", VK_ESCAPE, false}, {"enter", VK_RETURN, false},
 };
 
-const KeyName* findKey(const char* name)
+const KeyName* findKey(const std::string& name)
 {
     for (const KeyName& k : keyNames)
-        if (std::strcmp(k.name, name) == 0)
+        if (name == k.name)
             return &k;
     return nullptr;
 }
@@ -45,23 +46,23 @@ bool send(const KeyName& key, bool release)
     in.ki.wVk = key.code;
     in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(key.code, MAPVK_VK_TO_VSC));
     in.ki.dwFlags = (key.extended ? KEYEVENTF_EXTENDEDKEY : 0u) | (release ? KEYEVENTF_KEYUP : 0u);
-    return SendInput(1, &in, sizeof in) == 1;
+    return SendInput(1, &in, static_cast<int>(sizeof in)) == 1;
 }
 
-bool run(const char* line)
+bool run(const std::string& line)
 {
-    char verb[16] = {};
-    char name[16] = {};
-    int ms = 0;
-    const int fields = std::sscanf(line, "%15s %15s %d", verb, name, &ms);
-    const KeyName* key = fields >= 2 ? findKey(name) : nullptr;
+    std::istringstream words(line);
+    std::string verb, name;
+    int ms = -1;
+    words >> verb >> name >> ms;
+    const KeyName* key = findKey(name);
     if (key == nullptr)
         return false;
-    if (std::strcmp(verb, "down") == 0)
+    if (verb == "down")
         return send(*key, false);
-    if (std::strcmp(verb, "up") == 0)
+    if (verb == "up")
         return send(*key, true);
-    if (std::strcmp(verb, "tap") == 0 && fields == 3 && ms >= 0) {
+    if (verb == "tap" && ms >= 0) {
         const bool pressed = send(*key, false);
         Sleep(static_cast<DWORD>(ms));
         return send(*key, true) && pressed;
@@ -73,10 +74,7 @@ bool run(const char* line)
 
 int main()
 {
-    char line[64];
-    while (std::fgets(line, sizeof line, stdin) != nullptr) {
-        std::puts(run(line) ? "ok" : "error");
-        std::fflush(stdout);
-    }
+    for (std::string line; std::getline(std::cin, line);)
+        std::cout << (run(line) ? "ok" : "error") << std::endl;
     return 0;
 }
