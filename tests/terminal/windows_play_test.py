@@ -20,7 +20,8 @@ import unittest
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tmuxgame import BLOCK, Session, have_tmux, well_whole  # noqa: E402
+from tmuxgame import BLOCK, Session, well_whole  # noqa: E402
+from windows_test import run_windows_suite  # noqa: E402
 
 WINE_RUN = GAME = KEYPRESS = BUILD = None
 PROMPT = "Kilepeshez nyomjon ENTER-t"
@@ -224,14 +225,16 @@ class Keys(unittest.TestCase):
     @staticmethod
     def flat_form(piece, room):
         """The widest turn of the piece whose bottom row is whole and fits
-        the room left in row 12, found by turning a copy; None where no turn
-        fits (the piece is then put on the filled part)."""
+        the room left in row 12, leaving no room of one (only a bar could
+        fill that); None where no turn does (the piece is then put on the
+        filled part)."""
         form = shape(piece)[0]
         best = (0, None)
         for _ in range(4):
             height = max(r for r, _ in form)
             width = max(c for _, c in form) + 1
-            if all((height, c) in form for c in range(width)) and best[0] < width <= room:
+            fits = width <= room and room - width != 1
+            if fits and all((height, c) in form for c in range(width)) and best[0] < width:
                 best = (width, form)
             form = turned(form)
         return best
@@ -269,13 +272,5 @@ class WaysOut(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 5:
-        sys.exit(__doc__)
-    BUILD = os.path.abspath(sys.argv.pop(4))
-    KEYPRESS = os.path.abspath(sys.argv.pop(3))
-    GAME = os.path.abspath(sys.argv.pop(2))
-    WINE_RUN = os.path.abspath(sys.argv.pop(1))
-    if not have_tmux():
-        print("tmux is not installed: Windows play suite skipped")
-        sys.exit(77)
-    unittest.main(verbosity=2)
+    run_windows_suite(sys.modules[__name__], ["WINE_RUN", "GAME", "KEYPRESS", "BUILD"],
+                      "Windows play suite")

@@ -29,6 +29,7 @@ class WindowsConsole(unittest.TestCase):
         for r in range(13):
             self.assertEqual(screen[r][0], WALL, r)
             self.assertEqual(screen[r][19], WALL, r)
+        self.assertEqual(screen[14][:20], " " * 20, "the row below the floor shows blank")
         # No key is ever down here: gravity stacks the pieces to the top.
         screen = s.wait_for(lambda sc: sc[16].startswith("Game Over"), 240, step=1.0)
         screen = s.wait_for(lambda sc: sc[17].startswith("Kilepeshez nyomjon ENTER-t"), 5)
@@ -39,13 +40,20 @@ class WindowsConsole(unittest.TestCase):
         self.assertEqual(s.status(30), 0)
 
 
-if __name__ == "__main__":
-    if len(sys.argv) < 4:
-        sys.exit(__doc__)
-    GAME = os.path.abspath(sys.argv.pop(3))
-    CONSOLE_TESTS = os.path.abspath(sys.argv.pop(2))
-    WINE_RUN = os.path.abspath(sys.argv.pop(1))
+def run_windows_suite(module, names, what):
+    """The command line of the Windows suites: paths, taken in the order of
+    names into the module's globals, then unittest's own arguments; exit 77
+    (skipped) where tmux is missing."""
+    if len(sys.argv) <= len(names):
+        sys.exit(module.__doc__)
+    for name in names:
+        setattr(module, name, os.path.abspath(sys.argv.pop(1)))
     if not have_tmux():
-        print("tmux is not installed: Windows console suite skipped")
+        print(f"tmux is not installed: {what} skipped")
         sys.exit(77)
-    unittest.main(verbosity=2)
+    unittest.main(module=module, verbosity=2)
+
+
+if __name__ == "__main__":
+    run_windows_suite(sys.modules[__name__], ["WINE_RUN", "CONSOLE_TESTS", "GAME"],
+                      "Windows console suite")
