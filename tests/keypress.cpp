@@ -27,8 +27,8 @@ struct KeyName {
 };
 
 constexpr KeyName keyNames[] = {
-    {"left", VK_LEFT, true},    {"right", VK_RIGHT, true},   {"up", VK_UP, true},
-    {"down", VK_DOWN, true},    {"escape", VK_ESCAPE, false}, {"enter", VK_RETURN, false},
+    {"left", VK_LEFT, true}, {"right", VK_RIGHT, true},    {"up", VK_UP, true},
+    {"down", VK_DOWN, true}, {"escape", VK_ESCAPE, false}, {"enter", VK_RETURN, false},
 };
 
 const KeyName* findKey(const std::string& name)
