@@ -5,8 +5,10 @@
 // whose output code page is not an OEM one (65001 on newer terminals) would
 // otherwise show the wrong glyph for bytes 178 and 219 and read back a
 // different code, so that the board was redrawn in full after every landing.
-// Texts are plain ASCII and written as they are. Nothing is buffered: every
-// write reaches the console before the next cursor move.
+// Code 0, the row below the floor, is written as a space: a console stores
+// nothing else for it, and some show a NUL as a box or drop it. Texts are
+// plain ASCII and written as they are. Nothing is buffered: every write
+// reaches the console before the next cursor move.
 //
 // The frame contract (platform.h) holds trivially: key state is the
 // system's own, asked afresh at every poll, and nothing is queued for the
@@ -21,6 +23,7 @@
 #endif
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -31,13 +34,15 @@ namespace {
 
 HANDLE output = INVALID_HANDLE_VALUE;
 CONSOLE_CURSOR_INFO cursorAsFound{}; // put back at the prompt and on the way out
-bool cursorHidden = false;
+// Also read by the control handler, on a thread of its own.
+std::atomic<bool> cursorHidden{false};
 
 wchar_t glyphOf(int code)
 {
     switch (code) {
     case 178: return L'\u2593'; // dark shade
     case 219: return L'\u2588'; // full block
+    case 0: return L' ';
     default: return static_cast<wchar_t>(code < 128 ? code : '?');
     }
 }
@@ -53,9 +58,20 @@ int codeOf(wchar_t glyph)
 
 void showCursor()
 {
-    if (cursorHidden)
+    if (cursorHidden.exchange(false))
         SetConsoleCursorInfo(output, &cursorAsFound);
-    cursorHidden = false;
+}
+
+// Ctrl-C, Ctrl-Break and closing the window end the game wherever it
+// stands; the cursor is given back first. An interrupted game ends with the
+// status of an interrupted console program, as the system's own handler
+// would give it, so that a script can tell it from a game left by Enter.
+BOOL WINAPI onConsoleEvent(DWORD event)
+{
+    showCursor();
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)
+        ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+    return FALSE; // closing: the system ends the process as it would have
 }
 
 } // namespace
@@ -75,6 +91,7 @@ int platformOpen()
         hidden.bVisible = FALSE;
         cursorHidden = SetConsoleCursorInfo(output, &hidden) != 0;
     }
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
     return 1;
 }
 
@@ -133,6 +150,10 @@ void waitForEnter()
     // Line input: this returns when Enter is pressed, or at once for an
     // Enter typed during play. The end of input ends the wait too.
     std::getchar();
+    // The key polls leave every key typed during play in the console's
+    // input; what the prompt did not read would otherwise go to the program
+    // that reads the console next (an Up recalls the shell's last command).
+    FlushConsoleInputBuffer(GetStdHandle(STD_INPUT_HANDLE));
 }
 
 void sleepMs(int ms) { Sleep(static_cast<DWORD>(ms)); }

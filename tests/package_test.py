@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Installs the game into a scratch prefix and packs it as a Debian package:
 the binary and the manual page land where they belong, the page renders
-without warnings, and the packaged binary plays.
+without warnings, the package passes lintian, and the packaged binary plays.
 
 Usage: python3 -m tests.package_test BUILD-DIR"""
 
@@ -30,7 +30,10 @@ class Install(unittest.TestCase):
         binary = os.path.join(prefix, "bin", "blockfall")
         page = os.path.join(prefix, "share", "man", "man6", "blockfall.6")
         self.assertTrue(os.access(binary, os.X_OK))
-        self.assertTrue(os.path.isfile(page))
+        # Only these: the package's own layout stays out of a plain install.
+        files = {os.path.relpath(os.path.join(d, f), prefix)
+                 for d, _, fs in os.walk(prefix) for f in fs}
+        self.assertEqual(files, {"bin/blockfall", "share/man/man6/blockfall.6"})
         if shutil.which("man"):
             env = dict(os.environ, MANWIDTH="80", LANG="C.UTF-8")
             out = subprocess.run(["man", "--warnings", "-l", page], capture_output=True,
@@ -57,16 +60,30 @@ class DebianPackage(unittest.TestCase):
         self.assertEqual(len(debs), 1, debs)
         listing = run("dpkg-deb", "-c", debs[0]).stdout
         print(listing)
-        self.assertIn("./usr/bin/blockfall", listing)
-        self.assertIn("./usr/share/man/man6/blockfall.6", listing)
+        for path in ("./usr/games/blockfall", "./usr/share/man/man6/blockfall.6.gz",
+                     "./usr/share/doc/blockfall/changelog.gz", "./usr/share/doc/blockfall/copyright"):
+            self.assertIn(path, listing)
+        self.assertNotIn("./usr/bin/", listing)
         depends = run("dpkg-deb", "-f", debs[0], "Depends").stdout
         # The terminal database and its reader come from ncurses' runtime.
         self.assertRegex(depends, r"\blib(tinfo|ncursesw)6\b")
         self.assertEqual(run("dpkg-deb", "-f", debs[0], "Section").stdout.strip(), "games")
 
+        if shutil.which("lintian"):
+            # Errors and warnings only; lintian's informational notes about
+            # hardening flags are the build's own choice.
+            checked = subprocess.run(["lintian", "--fail-on", "error,warning", debs[0]],
+                                     capture_output=True, text=True)
+            self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+            self.assertNotRegex(checked.stdout, r"(?m)^[EW]: ")
+        elif os.environ.get("CI"):
+            self.fail("lintian is not installed")
+
         root = os.path.join(out, "root")
         run("dpkg-deb", "-x", debs[0], root)
-        binary = os.path.join(root, "usr", "bin", "blockfall")
+        with open(os.path.join(root, "usr", "share", "doc", "blockfall", "copyright")) as f:
+            self.assertIn("MIT License", f.read())
+        binary = os.path.join(root, "usr", "games", "blockfall")
         refused = subprocess.run([binary], stdin=subprocess.DEVNULL, capture_output=True,
                                  text=True)
         self.assertEqual(refused.returncode, 1)

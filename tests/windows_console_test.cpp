@@ -25,9 +25,11 @@ TEST_F(Console, CellsReadBackAsTheCodesWritten)
     putCode('x');
     gotoxy(5, 2);
     putCode(emptyCell);
+    putCode(0); // the row below the floor: blank, as a space
     EXPECT_EQ(charAt(3, 2), blockCell);
     EXPECT_EQ(charAt(4, 2), wallCell);
     EXPECT_EQ(charAt(5, 2), emptyCell);
+    EXPECT_EQ(charAt(6, 2), emptyCell);
 }
 
 TEST_F(Console, TheBlockGlyphsSurviveAUtf8CodePage)
@@ -70,4 +72,27 @@ TEST_F(Console, TheBoardIsDrawnAndReadBackWhole)
             ASSERT_EQ(charAt(static_cast<short>(30 + c), static_cast<short>(1 + r)),
                       masterTable[r][c])
                 << r << "," << c;
+}
+
+TEST_F(Console, KeysTypedDuringPlayDoNotOutliveThePrompt)
+{
+    // As a player leaves them: an Enter typed during play, which answers the
+    // prompt, and an Up after it, which the shell would take as a recall.
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    ASSERT_TRUE(FlushConsoleInputBuffer(input));
+    INPUT_RECORD keys[4] = {};
+    const WORD codes[4] = {VK_RETURN, VK_RETURN, VK_UP, VK_UP};
+    for (int i = 0; i < 4; ++i) {
+        keys[i].EventType = KEY_EVENT;
+        keys[i].Event.KeyEvent.bKeyDown = i % 2 == 0;
+        keys[i].Event.KeyEvent.wRepeatCount = 1;
+        keys[i].Event.KeyEvent.wVirtualKeyCode = codes[i];
+        keys[i].Event.KeyEvent.uChar.UnicodeChar = codes[i] == VK_RETURN ? L'\r' : 0;
+    }
+    DWORD count = 0;
+    ASSERT_TRUE(WriteConsoleInputW(input, keys, 4, &count));
+    ASSERT_EQ(count, 4u);
+    waitForEnter();
+    ASSERT_TRUE(GetNumberOfConsoleInputEvents(input, &count));
+    EXPECT_EQ(count, 0u) << "left for the next program";
 }

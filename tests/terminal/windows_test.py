@@ -28,6 +28,8 @@ class WindowsConsole(unittest.TestCase):
         for r in range(FLOOR_ROW):
             self.assertEqual(screen[r][0], WALL, r)
             self.assertEqual(screen[r][WELL_WIDTH - 1], WALL, r)
+        self.assertEqual(screen[FLOOR_ROW + 1][:WELL_WIDTH], " " * WELL_WIDTH,
+                         "the row below the floor shows blank")
         # No key is ever down here: gravity stacks the pieces to the top.
         screen = s.wait_for(lambda sc: sc[GAME_OVER_ROW].startswith("Game Over"), 240, step=1.0)
         screen = s.wait_for(lambda sc: sc[GAME_OVER_ROW + 1].startswith(PROMPT), 5)

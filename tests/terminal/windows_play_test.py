@@ -1,0 +1,280 @@
+#!/usr/bin/env python3
+"""The Windows build played with real key presses on wine's console, in tmux:
+a helper (keypress.exe) on the game's own wine desktop presses the keys with
+SendInput, the game's GetAsyncKeyState polls see them, and the screen is read
+back from tmux. Also Ctrl-C, and the zip package unpacked and played.
+
+Key presses reach every program on the desktop of a wine prefix, so the
+caller gives this suite a prefix of its own in WINEPREFIX.
+
+Usage: python3 -m tests.terminal.windows_play_test WINE-RUN BLOCKFALL.EXE KEYPRESS.EXE BUILD-DIR"""
+
+import contextlib
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+
+from tests.terminal.harness import BLOCK, FLOOR_ROW, PROMPT, WELL_WIDTH, Session, run_suite, well_whole
+
+WINE_RUN = GAME = KEYPRESS = BUILD = None
+STATUS_CONTROL_C_EXIT = 0xC000013A
+keypress = None  # the helper, started once for the whole suite
+
+
+def setUpModule():
+    global keypress
+    keypress = subprocess.Popen([WINE_RUN, KEYPRESS], stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, text=True)
+    # The first answer comes once the prefix is made and wine is up, which
+    # the first run in a new prefix takes a while to do; the games start
+    # after it.
+    command("up escape")
+
+
+def tearDownModule():
+    keypress.stdin.close()
+    keypress.wait(30)
+
+
+def command(line):
+    keypress.stdin.write(line + "\n")
+    keypress.stdin.flush()
+    answer = keypress.stdout.readline().strip()
+    if answer != "ok":
+        raise AssertionError(f"keypress: {line!r} answered {answer!r}")
+
+
+def tap(key):
+    # Shorter than a frame: the poll sees it as pressed since its last poll.
+    command(f"tap {key} 20")
+
+
+@contextlib.contextmanager
+def held(key):
+    command(f"down {key}")
+    try:
+        yield
+    finally:
+        command(f"up {key}")
+
+
+def blocks(screen):
+    return {(r, c) for r in range(FLOOR_ROW) for c in range(1, WELL_WIDTH - 1) if screen[r][c] == BLOCK}
+
+
+def shape(cells):
+    """The cells moved to the top-left corner, and where they were moved from."""
+    top = min(r for r, _ in cells)
+    left = min(c for _, c in cells)
+    return frozenset((r - top, c - left) for r, c in cells), (top, left)
+
+
+def turned(form):
+    """A quarter turn clockwise, as the game turns its 5x5 grid."""
+    return shape({(c, -r) for r, c in form})[0]
+
+
+def resting(cells, landed):
+    return any(r == 12 or (r + 1, c) in landed for r, c in cells)
+
+
+class Game:
+    """The game under wine in tmux, with the landed cells known to the test:
+    the falling piece is what the screen shows besides them."""
+
+    def __init__(self, test, exe):
+        self.session = Session(f"{WINE_RUN} {exe}")
+        test.addCleanup(self.session.close)
+        self.landed = set()
+        self.screen = self.session.wait_for(well_whole, 60, step=0.3)
+
+    def wait(self, predicate, timeout=10):
+        self.screen = self.session.wait_for(predicate, timeout)
+        return self.screen
+
+    def piece(self, screen=None):
+        return blocks(screen or self.screen) - self.landed
+
+    def next_piece(self):
+        """Waits for the next piece to show whole on the board, pushing it
+        down a row at a time to come into view sooner. (Held, Down could
+        land it: the game starts at a faster pace than it settles to.)"""
+        def whole(sc):
+            return len(self.piece(sc)) == 4
+        while not whole(self.session.screen()):
+            tap("down")
+            time.sleep(0.1)
+        self.wait(lambda sc: whole(sc) and not resting(self.piece(sc), self.landed))
+        return self.piece()
+
+    def steer(self, key, moved):
+        """Taps key and waits until the piece has moved as moved(before, after)
+        says; the piece meanwhile may fall a row."""
+        before = self.piece()
+        tap(key)
+        self.wait(lambda sc: self.piece(sc) != before and len(self.piece(sc)) == 4)
+        after = self.piece()
+        if not moved(shape(before), shape(after)):
+            # A gravity step may have shown first; the move follows.
+            self.wait(lambda sc: len(self.piece(sc)) == 4
+                      and moved(shape(before), shape(self.piece(sc))), 3)
+        return self.piece()
+
+    def drop(self, board=None):
+        """Holds Down until the piece lands; the landed cells take it in.
+        Where the landing clears rows, board is the landed cells expected
+        after it."""
+        def landed(sc):
+            if board is not None:  # below where the next piece comes in
+                return {(r, c) for r, c in blocks(sc) if r > 5} == board
+            return len(self.piece(sc)) == 4 and resting(self.piece(sc), self.landed)
+        with held("down"):
+            self.wait(landed, 30)
+        self.landed = board if board is not None else self.landed | self.piece()
+
+    def fall_time(self, rows):
+        """Seconds the piece takes to fall that many rows further."""
+        top = shape(self.piece())[1][0]
+        start = time.monotonic()
+        self.wait(lambda sc: len(self.piece(sc)) == 4 and shape(self.piece(sc))[1][0] >= top + rows)
+        return time.monotonic() - start
+
+    def cursor_shown(self):
+        return self.session._tmux("display", "-p", "#{cursor_flag}").strip() == "1"
+
+    def end(self, prompt_row):
+        self.wait(lambda sc: sc[prompt_row].startswith(PROMPT))
+        time.sleep(0.3)
+        self.session.keys("Enter")
+        return self.session.status(30)
+
+
+def shifted(dr_max, dc):
+    return lambda b, a: a[0] == b[0] and a[1][1] - b[1][1] == dc and 0 <= a[1][0] - b[1][0] <= dr_max
+
+
+class Keys(unittest.TestCase):
+    def test_arrows_move_and_turn_the_piece_and_escape_ends_the_game(self):
+        game = Game(self, GAME)
+        piece = game.next_piece()
+        self.assertEqual(game.screen[14][:20], " " * 20, "the row below the floor shows blank")
+        before = shape(piece)
+        after = shape(game.steer("left", shifted(1, -1)))
+        self.assertEqual(after[1][1], before[1][1] - 1)
+        after = shape(game.steer("right", shifted(1, +1)))
+        self.assertEqual(after[1][1], before[1][1])
+
+        # Up: a quarter turn clockwise; the square does not turn, so the
+        # turn is tried on the first piece that is not one.
+        while shape(game.piece())[0] == turned(shape(game.piece())[0]):
+            square = game.piece()
+            with held("up"):
+                time.sleep(0.5)  # several even frames, where Up is polled
+            self.assertEqual(shape(game.piece())[0], shape(square)[0], "the square turned")
+            game.drop()
+            game.next_piece()
+        form = shape(game.piece())[0]
+        after = game.steer("up", lambda b, a: a[0] != b[0])
+        self.assertEqual(shape(after)[0], turned(form))
+
+        # Down: a row every frame while it is held, where gravity gives one
+        # every tenth frame; the two are compared on the same run, as the
+        # pace under wine depends on the machine's load.
+        game.fall_time(1)
+        gravity = game.fall_time(1)
+        with held("down"):
+            pushed = game.fall_time(4)
+        self.assertLess(pushed, 4 * gravity / 3, (pushed, gravity))
+
+        tap("escape")
+        # The prompt follows the sleep line, on the row below it.
+        self.assertEqual(game.end(20), 0)
+
+    def test_a_row_filled_by_steering_is_cleared_and_scored(self):
+        game = Game(self, GAME)
+        filled = 0  # row 12 is filled from the left, up to this column
+        spares = 0  # pieces that fit nowhere in the row, put on its filled part
+        while filled < 18:
+            piece = game.next_piece()
+            width, form = self.flat_form(piece, 18 - filled)
+            if form is not None:
+                target = filled + 1
+                while shape(game.piece())[0] != form:
+                    game.steer("up", lambda b, a: a[0] != b[0])
+            else:
+                target = 1 + 4 * (spares % 4)
+                spares += 1
+            while shape(game.piece())[1][1] != target:
+                dc = -1 if shape(game.piece())[1][1] > target else 1
+                game.steer("left" if dc < 0 else "right", shifted(1, dc))
+            if filled + width < 18:
+                game.drop()
+                filled += width
+                self.assertEqual({c for r, c in game.landed if r == 12}, set(range(1, filled + 1)))
+                continue
+            # The last piece fills the row, which is cleared as it lands:
+            # everything above drops by one.
+            height = max(r for r, _ in form)
+            whole = game.landed | {(12 - height + r, target + c) for r, c in form}
+            game.drop({(r + 1, c) for r, c in whole if 5 <= r < 12})
+            filled = 18
+        # Shown from the next gravity frame on (timed to the frame by the
+        # simulation suite, not here).
+        game.wait(lambda sc: sc[15].startswith("Score: 18"), 10)
+        tap("escape")
+        self.assertEqual(game.end(20), 0)
+
+    @staticmethod
+    def flat_form(piece, room):
+        """The widest turn of the piece whose bottom row is whole and fits
+        the room left in row 12, leaving no room of one (only a bar could
+        fill that); None where no turn does (the piece is then put on the
+        filled part)."""
+        form = shape(piece)[0]
+        best = (0, None)
+        for _ in range(4):
+            height = max(r for r, _ in form)
+            width = max(c for _, c in form) + 1
+            fits = width <= room and room - width != 1
+            if fits and all((height, c) in form for c in range(width)) and best[0] < width:
+                best = (width, form)
+            form = turned(form)
+        return best
+
+
+class WaysOut(unittest.TestCase):
+    def test_ctrl_c_gives_the_cursor_back_and_ends_as_interrupted(self):
+        game = Game(self, GAME)
+        self.assertFalse(game.cursor_shown())
+        game.session.keys("C-c")
+        # wine hands the unix shell the low byte of the status.
+        self.assertEqual(game.session.status(30), STATUS_CONTROL_C_EXIT & 0xFF)
+        self.assertTrue(game.cursor_shown())
+
+    def test_the_zip_package_unpacked_plays_to_game_over(self):
+        out = tempfile.mkdtemp(prefix="blockfall-zip-")
+        self.addCleanup(shutil.rmtree, out, True)
+        subprocess.run(["cpack", "-G", "ZIP", "--config", os.path.join(BUILD, "CPackConfig.cmake"),
+                        "-B", out], check=True, capture_output=True)
+        packages = glob.glob(os.path.join(out, "blockfall-*-win64.zip"))
+        self.assertEqual(len(packages), 1, os.listdir(out))
+        with zipfile.ZipFile(packages[0]) as z:
+            names = {n.split("/", 1)[1] for n in z.namelist() if not n.endswith("/")}
+            self.assertEqual(names, {"blockfall.exe", "README.md", "LICENSE"})
+            z.extractall(out)
+        exe = glob.glob(os.path.join(out, "*", "blockfall.exe"))[0]
+        game = Game(self, exe)
+        with held("down"):  # stacks the pieces up quickly
+            game.wait(lambda sc: sc[16].startswith("Game Over"), 120)
+        self.assertEqual(game.end(17), 0)
+
+
+if __name__ == "__main__":
+    run_suite(sys.modules[__name__], "Windows play suite",
+              arguments=("WINE_RUN", "GAME", "KEYPRESS", "BUILD"))
