@@ -4,7 +4,6 @@
 // hangup), the screen (the shadow, the once-a-frame update, the glyphs) and
 // the input (key states, the keyboard protocol, the prompt's wait). Only
 // this file makes one room act on what another noted.
-#include <cerrno>
 #include <ctime>
 
 #include "platform/platform.h"
@@ -66,7 +65,6 @@ void actOnRequests()
 void contact()
 {
     inputDrain();
-    sessionCheckHangup();
     actOnRequests();
 }
 
@@ -113,22 +111,20 @@ void waitForEnter()
     contact();
     if (inputEnterSeen())
         return;
-    // Plain keys at the prompt, and the cursor after the prompt's text.
-    inputEnterPrompt();
+    // Plain keys at the prompt, edited as a line in what is left of the
+    // prompt's row (the last column kept free, so the line never wraps),
+    // and the cursor after the prompt's text.
+    inputEnterPrompt(sessionLineKeys(), sessionColumns() - 1 - screenCursorColumn());
     screenShowCursor();
     conFlush();
     for (;;) {
+        // A hangup noted by the wait ends the process here, as SIGHUP does.
         actOnRequests();
         if (inputEnterSeen() || !inputWait())
             return;
     }
 }
 
-void sleepMs(int ms)
-{
-    timespec left{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR && sessionEndingSignal() == 0) {
-    }
-}
+void sleepMs(int ms) { inputPause(ms); }
 
 int wallClock() { return static_cast<int>(std::time(nullptr)); }
