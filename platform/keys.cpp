@@ -134,10 +134,10 @@ int feedKey(KeyDecoder& d, unsigned char byte, KeyEvent* event)
         }
         if (byte == 0x1B) // Escape pressed twice: the first one stands alone
             return emit(event, keyEscape, keyPress);
-        if (isControl(byte))
+        d.state = ground;
+        if (isControl(byte)) // Alt with Enter or Backspace: the key itself
             return control(byte, event);
-        d.state = ground; // ESC with a character: an Alt chord, not ours
-        return 0;
+        return 0; // ESC with a character: an Alt chord, not ours
 
     case ss3:
         if (byte == 0x1B) {
