@@ -22,10 +22,10 @@ constexpr int lineEchoMax = 3 * lineCapacity + 1;
 
 struct PromptLine {
     LineKeys keys;
-    int room;                 // columns the text may take: the rest of the prompt's row
-    int columns;              // columns the text takes
-    int length;               // bytes of text held
-    bool dropping;            // a character did not fit: its UTF-8 continuation goes too
+    int room;      // columns the text may take: the rest of the prompt's row
+    int columns;   // columns the text takes
+    int length;    // bytes of text held
+    bool dropping; // a character did not fit: its UTF-8 continuation goes too
     char text[lineCapacity];
 };
 

@@ -23,13 +23,13 @@
 namespace {
 
 struct Session {
-    bool inUse;             // the terminal is ours: modes set, alternate screen on
-    termios asFound;        // the modes to give back
-    termios asSet;          // the modes we play in
-    int height, width;      // the terminal's size, rows by columns
-    const char* moveTo;     // cup: cursor addressing, which the game cannot do without
-    const char* enterAlt;   // smcup: the alternate screen on
-    const char* leaveAlt;   // rmcup: and off
+    bool inUse;           // the terminal is ours: modes set, alternate screen on
+    termios asFound;      // the modes to give back
+    termios asSet;        // the modes we play in
+    int height, width;    // the terminal's size, rows by columns
+    const char* moveTo;   // cup: cursor addressing, which the game cannot do without
+    const char* enterAlt; // smcup: the alternate screen on
+    const char* leaveAlt; // rmcup: and off
 };
 Session t;
 
