@@ -2,7 +2,8 @@
 // happens when. The work is done in three rooms under platform/terminal/:
 // the session (the terminal's description and modes, signals, suspension,
 // hangup), the screen (the shadow, the once-a-frame update, the glyphs) and
-// the input (key states, the keyboard protocol, the prompt's wait). Only
+// the input (key states, the keyboard protocol, the frame's pause as a wait
+// on the terminal, the prompt's line). Only
 // this file makes one room act on what another noted.
 #include <ctime>
 
