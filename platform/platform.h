@@ -56,4 +56,4 @@ void waitForEnter();
 // ---- Time --------------------------------------------------------------
 
 void sleepMs(int ms); // the frame's pause, as long whatever input arrives
-int wallClock(); // whole seconds
+int wallClock();      // whole seconds
