@@ -36,8 +36,9 @@ struct Input {
     bool atPrompt;                          // past play: the protocol stays off
     bool looked;                            // the pause ended with nothing waiting
     bool heard;                             // bytes came since a pause last settled a sequence
-    KeyDecoder decoder;                     // a sequence may be cut across reads
-    PromptLine line;                        // what is typed at the prompt
+    int emptyReads;     // reads in a row that found nothing, though told otherwise
+    KeyDecoder decoder; // a sequence may be cut across reads
+    PromptLine line;    // what is typed at the prompt
 };
 Input in;
 
@@ -147,7 +148,8 @@ void apply(const KeyEvent& e)
 
 // Takes in everything the terminal has waiting (the wait said there is
 // something), until it has no more or the time limit passes. A read error,
-// or nothing to read from a terminal that is no longer there, is a hangup.
+// or nothing to read from a terminal that is no longer there, is a hangup;
+// so is nothing to read, again and again, where the terminal cannot tell.
 void takeIn(long untilNs)
 {
     unsigned char bytes[4096];
@@ -155,11 +157,14 @@ void takeIn(long untilNs)
         const ssize_t n = read(STDIN_FILENO, bytes, sizeof bytes);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             return;
-        if (n < 0 || (n == 0 && sessionTerminalLost())) {
+        in.emptyReads = n == 0 ? in.emptyReads + 1 : 0;
+        if (n < 0 || (n == 0 && (sessionTerminalLost() || in.emptyReads >= 3))) {
             sessionRequestEnd(SIGHUP);
             return;
         }
-        in.heard = in.heard || n > 0;
+        if (n == 0)
+            return;
+        in.heard = true;
         for (ssize_t i = 0; i < n; ++i) {
             KeyEvent e;
             if (feedKey(in.decoder, bytes[i], &e))
