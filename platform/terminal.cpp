@@ -3,8 +3,8 @@
 // the session (the terminal's description and modes, signals, suspension,
 // hangup), the screen (the shadow, the once-a-frame update, the glyphs) and
 // the input (key states, the keyboard protocol, the frame's pause as a wait
-// on the terminal, the prompt's line). Only
-// this file makes one room act on what another noted.
+// on the terminal, the prompt's line). Only this file makes one room act on
+// what another noted.
 #include <ctime>
 
 #include "platform/platform.h"
