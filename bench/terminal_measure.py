@@ -19,7 +19,7 @@ import sys
 import time
 
 from tests.terminal.harness import (RATE_ROW, SLEEP_ROW, WALL, WELL_WIDTH, PtyTerminal, Session,
-                                    spawn_on_pty, well_whole)
+                                    proc_status, spawn_on_pty, syscall_counts, well_whole)
 
 
 def start_up(binary, runs):
@@ -103,14 +103,6 @@ def proc_times(pid):
     return int(fields[11]) + int(fields[12])  # utime + stime, in clock ticks
 
 
-def proc_status(pid, key):
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            if line.startswith(key + ":"):
-                return int(line.split()[1])
-    return 0
-
-
 def keep_playing(s, seconds, sample=None):
     """Sends a key every 0.2 s (pieces pushed to either side, so the game
     goes on), calling sample(screen) once a second."""
@@ -156,21 +148,26 @@ def play_in_tmux(binary, seconds):
 def syscalls_per_frame(binary, seconds):
     s = Session(binary)
     s.wait_for(well_whole, 5)
-    pid = s.game_pid()
-    trace = subprocess.Popen(["strace", "-c", "-f", "-p", str(pid)], stderr=subprocess.PIPE,
-                             text=True)
-    keep_playing(s, seconds)
-    trace.send_signal(2)
-    report = trace.communicate()[1]
+    calls = syscall_counts(s.game_pid(), lambda t: keep_playing(s, t), seconds)
     s.close()
-    calls = {}
-    for line in report.splitlines():
-        parts = line.split()
-        if len(parts) >= 5 and parts[-1].isidentifier() and parts[3].isdigit():
-            calls[parts[-1]] = int(parts[3])
-    frames = calls.get("clock_nanosleep", 0) + calls.get("nanosleep", 0)
-    total = sum(v for k, v in calls.items() if k != "total")
-    return total / max(frames, 1), calls
+    # A frame is one pause: the wait on the terminal (with nothing typed, one
+    # select; a key typed during it adds one). The first measurements came
+    # before that, when the pause was a sleep.
+    frames = sum(calls.get(name, 0) for name in ("clock_nanosleep", "nanosleep"))
+    if frames == 0:
+        frames = sum(v for k, v in calls.items() if k in ("select", "pselect6")) - calls.get("read", 0)
+    return sum(calls.values()) / max(frames, 1), calls
+
+
+def idle_syscalls_per_frame(binary, seconds):
+    """Idle frames only: no key typed."""
+    s = Session(binary)
+    s.wait_for(well_whole, 5)
+    calls = syscall_counts(s.game_pid(), time.sleep, seconds)
+    s.close()
+    frames = sum(calls.get(name, 0) for name in ("clock_nanosleep", "nanosleep", "select",
+                                                   "pselect6"))
+    return sum(v for k, v in calls.items() if k != "restart_syscall") / max(frames, 1), calls
 
 
 def heap_allocations(binary, seconds):
@@ -220,6 +217,9 @@ def main():
     rows.append(("Frames per second over the run", "%.1f" % fps))
     per_frame, calls = syscalls_per_frame(binary, 10 if quick else 30)
     rows.append(("System calls per frame", "%.2f (%s)" % (per_frame, ", ".join(
+        "%s %d" % kv for kv in sorted(calls.items(), key=lambda kv: -kv[1])))))
+    per_frame, calls = idle_syscalls_per_frame(binary, 10)
+    rows.append(("System calls per idle frame", "%.2f (%s)" % (per_frame, ", ".join(
         "%s %d" % kv for kv in sorted(calls.items(), key=lambda kv: -kv[1])))))
     short, long_ = (2, 12) if quick else (3, 33)
     a_short = heap_allocations(binary, short)

@@ -97,6 +97,18 @@ int finishCsi(const KeyDecoder& d, unsigned char final, KeyEvent* event)
     }
 }
 
+// A control typed inside an unfinished sequence is carried out as itself and
+// the sequence goes on, as terminals do: an Enter after a stray ESC [ still
+// answers the prompt.
+int control(unsigned char byte, KeyEvent* event)
+{
+    if (byte == '\r' || byte == '\n')
+        return emit(event, keyEnter, keyPress);
+    return emit(event, keyChar, keyPress, byte);
+}
+
+bool isControl(unsigned char byte) { return (byte < 0x20 && byte != 0x1B) || byte == 0x7F; }
+
 } // namespace
 
 void resetKeys(KeyDecoder& d)
@@ -122,14 +134,18 @@ int feedKey(KeyDecoder& d, unsigned char byte, KeyEvent* event)
         }
         if (byte == 0x1B) // Escape pressed twice: the first one stands alone
             return emit(event, keyEscape, keyPress);
-        d.state = ground; // ESC with a character: an Alt chord, not ours
-        return 0;
+        d.state = ground;
+        if (isControl(byte)) // Alt with Enter or Backspace: the key itself
+            return control(byte, event);
+        return 0; // ESC with a character: an Alt chord, not ours
 
     case ss3:
         if (byte == 0x1B) {
             d.state = escape;
             return 0;
         }
+        if (isControl(byte))
+            return control(byte, event);
         d.state = ground;
         if (const int key = arrow(byte); key != 0)
             return emit(event, key, keyPress);
@@ -151,8 +167,8 @@ int feedKey(KeyDecoder& d, unsigned char byte, KeyEvent* event)
             d.state = escape;
             return 0;
         }
-        if (byte < 0x20) // stray controls inside a sequence are passed over
-            return 0;
+        if (isControl(byte))
+            return control(byte, event);
         d.state = ground; // not a sequence after all
         return 0;
 
@@ -163,16 +179,15 @@ int feedKey(KeyDecoder& d, unsigned char byte, KeyEvent* event)
         }
         if (byte == '\r' || byte == '\n')
             return emit(event, keyEnter, keyPress);
-        return 0;
+        return emit(event, keyChar, keyPress, byte);
     }
 }
 
 int pauseKeys(KeyDecoder& d, KeyEvent* event)
 {
-    if (d.state != escape)
-        return 0;
+    const bool lone = d.state == escape;
     d.state = ground;
-    return emit(event, keyEscape, keyPress);
+    return lone ? emit(event, keyEscape, keyPress) : 0;
 }
 
 bool keysPending(const KeyDecoder& d) { return d.state != ground; }

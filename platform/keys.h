@@ -18,6 +18,9 @@ constexpr int keyEnter = 0x0D;
 constexpr int keyInterrupt = 0x100; // Ctrl-C
 constexpr int keySuspend = 0x101;   // Ctrl-Z
 constexpr int keyQuit = 0x102;      // Ctrl-backslash
+// Any other byte typed outside a sequence (text, UTF-8, a control) and any
+// control inside one: the prompt's line editing reads these; value holds it.
+constexpr int keyChar = 0x103;
 // Replies to the start-up query.
 constexpr int replyProtocolFlags = 0x200;    // CSI ? flags u: the protocol is offered
 constexpr int replyDeviceAttributes = 0x201; // CSI ? ... c: every terminal answers this
@@ -40,7 +43,8 @@ struct KeyDecoder {
 void resetKeys(KeyDecoder& d);
 // Feeds one byte; returns 1 and fills *event when it completes a key.
 int feedKey(KeyDecoder& d, unsigned char byte, KeyEvent* event);
-// Input has paused: an ESC still waiting for its sequence was the Escape key.
+// Input has paused: a sequence still unfinished ends there, however it
+// began; an ESC still waiting for its sequence was the Escape key.
 int pauseKeys(KeyDecoder& d, KeyEvent* event);
 // Whether a sequence has begun and not ended: a pause would settle it.
 bool keysPending(const KeyDecoder& d);

@@ -10,7 +10,9 @@
 // point of contact with the outside: a backend takes in input there, acts
 // there on what signals, resizes or a lost console asked for, and may
 // suspend or end the process there. Every other call returns promptly and
-// changes nothing but what it names. The exit prompt's wait is the one other
+// changes nothing but what it names. The frame's pause (sleepMs) may take
+// in input as it arrives, so that no key is read late, but what it notes is
+// acted on only at the Escape poll. The exit prompt's wait is the one other
 // place where the outside is attended to.
 #pragma once
 
@@ -53,5 +55,5 @@ void waitForEnter();
 
 // ---- Time --------------------------------------------------------------
 
-void sleepMs(int ms);
-int wallClock(); // whole seconds
+void sleepMs(int ms); // the frame's pause, as long whatever input arrives
+int wallClock();      // whole seconds

@@ -2,9 +2,9 @@
 // happens when. The work is done in three rooms under platform/terminal/:
 // the session (the terminal's description and modes, signals, suspension,
 // hangup), the screen (the shadow, the once-a-frame update, the glyphs) and
-// the input (key states, the keyboard protocol, the prompt's wait). Only
-// this file makes one room act on what another noted.
-#include <cerrno>
+// the input (key states, the keyboard protocol, the frame's pause as a wait
+// on the terminal, the prompt's line). Only this file makes one room act on
+// what another noted.
 #include <ctime>
 
 #include "platform/platform.h"
@@ -66,7 +66,6 @@ void actOnRequests()
 void contact()
 {
     inputDrain();
-    sessionCheckHangup();
     actOnRequests();
 }
 
@@ -101,22 +100,20 @@ void waitForEnter()
     contact();
     if (inputEnterSeen())
         return;
-    // Plain keys at the prompt, and the cursor after the prompt's text.
-    inputEnterPrompt();
+    // Plain keys at the prompt, edited as a line in what is left of the
+    // prompt's row (the last column kept free, so the line never wraps),
+    // and the cursor after the prompt's text.
+    inputEnterPrompt(sessionLineKeys(), sessionColumns() - 1 - screenCursorColumn());
     screenShowCursor();
     conFlush();
     for (;;) {
+        // A hangup noted by the wait ends the process here, as SIGHUP does.
         actOnRequests();
         if (inputEnterSeen() || !inputWait())
             return;
     }
 }
 
-void sleepMs(int ms)
-{
-    timespec left{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR && sessionEndingSignal() == 0) {
-    }
-}
+void sleepMs(int ms) { inputPause(ms); }
 
 int wallClock() { return static_cast<int>(std::time(nullptr)); }

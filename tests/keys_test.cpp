@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/keys.h"
+#include "platform/line.h"
 
 namespace {
 
@@ -20,7 +21,8 @@ std::ostream& operator<<(std::ostream& os, const Seen& s)
 }
 
 // Feeds the bytes in the given pieces, with a pause after each piece when
-// asked; returns every event.
+// asked; returns every event but typed characters, which only the prompt's
+// line reads.
 std::vector<Seen> decode(const std::vector<std::string>& pieces, bool pauses = false)
 {
     KeyDecoder d;
@@ -29,7 +31,7 @@ std::vector<Seen> decode(const std::vector<std::string>& pieces, bool pauses = f
     KeyEvent e;
     for (const std::string& piece : pieces) {
         for (unsigned char byte : piece)
-            if (feedKey(d, byte, &e))
+            if (feedKey(d, byte, &e) && e.key != keyChar)
                 seen.push_back({e.key, e.action});
         if (pauses && pauseKeys(d, &e))
             seen.push_back({e.key, e.action});
@@ -100,8 +102,82 @@ TEST(Keys, ALoneEscapeIsTheEscapeKeyOnlyWhenInputPauses)
     // Escape pressed twice in a row: the first stands alone at once.
     EXPECT_EQ(decode({"\033\033"}, true),
               (std::vector<Seen>{{keyEscape, keyPress}, {keyEscape, keyPress}}));
-    // A pause inside a longer sequence changes nothing.
-    EXPECT_EQ(decode({"\033[1;1", ":3D"}, true), (std::vector<Seen>{{keyLeft, keyRelease}}));
+}
+
+TEST(Keys, AnUnfinishedSequenceEndsAtAPauseAndItsControlsActAsThemselves)
+{
+    const Seen enter{keyEnter, keyPress};
+    struct Case {
+        std::vector<std::string> pieces;
+        std::vector<Seen> expected;
+    } cases[] = {
+        // A pause ends a sequence however it began; what follows is typing.
+        {{"\033[1;1", ":3D"}, {}},
+        {{"\033[", "D"}, {}},
+        {{"\033O", "D"}, {}},
+        {{"\033[", "\033[D"}, {leftPress}},
+        // A control inside a sequence is carried out, and the sequence goes on.
+        {{"\033[\r\r\r"}, {enter, enter, enter}},
+        {{"\033[1;\rD"}, {enter, leftPress}},
+        {{"\033O\nA"}, {enter, {keyUp, keyPress}}},
+        {{"\033\r"}, {enter}}, // Alt-Enter is Enter, and no Escape
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(decode(c.pieces, true), c.expected) << c.pieces[0].substr(1);
+    KeyDecoder d;
+    resetKeys(d);
+    KeyEvent e;
+    for (unsigned char byte : std::string("\033[1;\x7f"))
+        feedKey(d, byte, &e);
+    EXPECT_EQ(e.key, keyChar); // Backspace inside a sequence is Backspace
+    EXPECT_EQ(e.value, 0x7F);
+    EXPECT_TRUE(keysPending(d));
+    pauseKeys(d, &e);
+    EXPECT_FALSE(keysPending(d));
+}
+
+TEST(PromptLine, EditsAsTheTerminalsLineInput)
+{
+    const LineKeys keys{0x7F, 0x15 /* Ctrl-U */, 0x04 /* Ctrl-D */};
+    struct Case {
+        const char* typed;
+        int room;
+        const char* echo;
+        LineResult result;
+        const char* text;
+    } cases[] = {
+        {"abc\r", 10, "abc", lineEntered, "abc"},
+        {"abc\x7f\bd\n", 10, "abc\b \b\b \bd", lineEntered, "ad"},
+        {"\x7f\r", 10, "", lineEntered, ""},
+        {"ab\x15", 10, "ab\b \b\b \b", lineOpen, ""},
+        {"\x04", 10, "", lineEndOfInput, ""},
+        {"a\x04", 10, "a", lineEntered, "a"},
+        {"abc", 2, "ab", lineOpen, "ab"},
+        {"\xc3\xa9\x7f", 10, "\xc3\xa9\b \b", lineOpen, ""},
+        {"\xc3\xa9\xc3\xa9x", 1, "\xc3\xa9", lineOpen, "\xc3\xa9"},
+        // Keys and controls that are no text leave the line alone.
+        {"\033[Ax\ty\033[13;1:3u", 10, "xy", lineOpen, "xy"},
+        {"\033[\r", 10, "", lineEntered, ""},
+    };
+    for (const Case& c : cases) {
+        KeyDecoder d;
+        resetKeys(d);
+        PromptLine line;
+        startLine(line, keys, c.room);
+        std::string echo;
+        LineResult result = lineOpen;
+        for (const char* p = c.typed; *p != '\0' && result == lineOpen; ++p) {
+            KeyEvent e;
+            char out[lineEchoMax];
+            if (feedKey(d, static_cast<unsigned char>(*p), &e)) {
+                result = editLine(line, e, out);
+                echo += out;
+            }
+        }
+        EXPECT_EQ(echo, c.echo) << c.typed;
+        EXPECT_EQ(result, c.result) << c.typed;
+        EXPECT_EQ(std::string(line.text, static_cast<size_t>(line.length)), c.text) << c.typed;
+    }
 }
 
 TEST(Keys, SequencesCutAnywhereAcrossReads)

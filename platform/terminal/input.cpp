@@ -6,14 +6,16 @@
 // presses and auto-repeats.
 #include "platform/terminal/input.h"
 
-#include <poll.h>
+#include <sys/select.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 
 #include "platform/keys.h"
 #include "platform/keystate.h"
+#include "platform/line.h"
 #include "platform/platform.h"
 #include "platform/terminal/screen.h"
 #include "platform/terminal/session.h"
@@ -27,9 +29,43 @@ struct Input {
     bool queryOutstanding; // its answer to the attributes request is still to come
     bool enhanced;         // presses, repeats and releases are being reported
     bool atPrompt;         // past play: the protocol stays off
+    bool looked;           // the pause ended with nothing waiting
+    bool heard;            // bytes came since a pause last settled a sequence
+    int emptyReads;        // reads in a row that found nothing, though told otherwise
     KeyDecoder decoder;    // a sequence may be cut across reads
+    PromptLine line;       // what is typed at the prompt
 };
 Input in;
+
+// However much is waiting, a frame stops taking it in after this long, so a
+// flood cannot hold up the game; the rest comes in on the next frames.
+constexpr long floodLimitNs = 10'000'000;
+
+long nowNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1'000'000'000L + now.tv_nsec;
+}
+
+enum Ready { readable, timeUp, interrupted, cannotWait };
+
+// Waits on the terminal until it has something to read, a signal arrives
+// or the limit passes (no limit when negative). select, not poll: poll is
+// unreliable on terminal devices on some systems.
+Ready waitOnTerminal(long limitNs)
+{
+    fd_set fds;
+    FD_ZERO(&fds);
+    FD_SET(STDIN_FILENO, &fds);
+    timeval limit{limitNs / 1'000'000'000L, (limitNs % 1'000'000'000L) / 1000};
+    const int n = select(STDIN_FILENO + 1, &fds, nullptr, nullptr, limitNs < 0 ? nullptr : &limit);
+    if (n > 0)
+        return readable;
+    if (n == 0)
+        return timeUp;
+    return errno == EINTR ? interrupted : cannotWait;
+}
 
 // Flags: disambiguate escape codes (1) and report event types (2).
 void pushProtocol()
@@ -44,8 +80,23 @@ void popProtocol()
         screenWrite("\033[<u");
 }
 
+// At the prompt every key goes to the line, and the echo to the terminal.
+void edit(const KeyEvent& e)
+{
+    char echo[lineEchoMax];
+    const LineResult result = editLine(in.line, e, echo);
+    screenWrite(echo);
+    // The end of input answers the prompt as Enter does.
+    if (result != lineOpen)
+        in.enterSeen = true;
+}
+
 void apply(const KeyEvent& e)
 {
+    if (in.atPrompt && !in.enterSeen && (e.key == keyEnter || e.key == keyChar)) {
+        edit(e);
+        return;
+    }
     if (KeyState* k = keyStateOf(in.keys, e.key)) {
         if (e.action == keyRelease) {
             k->down = false;
@@ -78,18 +129,33 @@ void apply(const KeyEvent& e)
     }
 }
 
-// Reads what is waiting, without blocking, and decodes it. Returns the
-// bytes read: 0 when nothing was there.
-ssize_t readKeys()
+// Takes in everything the terminal has waiting (the wait said there is
+// something), until it has no more or the time limit passes. A read error,
+// or nothing to read from a terminal that is no longer there, is a hangup;
+// so is nothing to read, again and again, where the terminal cannot tell.
+void takeIn(long untilNs)
 {
-    unsigned char bytes[256];
-    const ssize_t n = read(STDIN_FILENO, bytes, sizeof bytes);
-    for (ssize_t i = 0; i < n; ++i) {
-        KeyEvent e;
-        if (feedKey(in.decoder, bytes[i], &e))
-            apply(e);
+    unsigned char bytes[4096];
+    for (;;) {
+        const ssize_t n = read(STDIN_FILENO, bytes, sizeof bytes);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            return;
+        in.emptyReads = n == 0 ? in.emptyReads + 1 : 0;
+        if (n < 0 || (n == 0 && (sessionTerminalLost() || in.emptyReads >= 3))) {
+            sessionRequestEnd(SIGHUP);
+            return;
+        }
+        if (n == 0)
+            return;
+        in.heard = true;
+        for (ssize_t i = 0; i < n; ++i) {
+            KeyEvent e;
+            if (feedKey(in.decoder, bytes[i], &e))
+                apply(e);
+        }
+        if (n < static_cast<ssize_t>(sizeof bytes) || nowNs() >= untilNs)
+            return;
     }
-    return n;
 }
 
 void endPause()
@@ -111,10 +177,38 @@ void inputStart()
     in.queryOutstanding = true;
 }
 
+void inputPause(int ms)
+{
+    const long end = nowNs() + ms * 1'000'000L;
+    for (long left = end - nowNs(); left > 0 && sessionEndingSignal() == 0; left = end - nowNs()) {
+        const Ready ready = waitOnTerminal(left);
+        if (ready == timeUp) {
+            in.looked = true;
+            return;
+        }
+        if (ready == readable) {
+            takeIn(end);
+        } else if (ready == cannotWait) {
+            // Not a hangup: the pause is still taken, by the clock alone.
+            timespec rest{left / 1'000'000'000L, left % 1'000'000'000L};
+            while (nanosleep(&rest, &rest) != 0 && errno == EINTR && sessionEndingSignal() == 0) {
+            }
+            return;
+        }
+    }
+}
+
 void inputDrain()
 {
-    if (readKeys() <= 0)
+    // A pause that ended with nothing waiting has looked already: an idle
+    // frame costs no read.
+    if (!in.looked && waitOnTerminal(0) == readable)
+        takeIn(nowNs() + floodLimitNs);
+    in.looked = false;
+    // A whole frame with nothing new ends a sequence left unfinished.
+    if (!in.heard)
         endPause();
+    in.heard = false;
 }
 
 int inputPolled(int key) { return pollKey(in.keys, key); }
@@ -125,33 +219,30 @@ void inputResumeProtocol() { pushProtocol(); }
 
 void inputCollectLateAnswer()
 {
-    for (int waited = 0; in.queryOutstanding && waited < 100; waited += 10) {
-        pollfd tty{STDIN_FILENO, POLLIN, 0};
-        if (poll(&tty, 1, 10) > 0 && readKeys() <= 0)
-            break;
-    }
+    const long end = nowNs() + 100'000'000L;
+    while (in.queryOutstanding && sessionEndingSignal() == 0 && nowNs() < end)
+        if (waitOnTerminal(end - nowNs()) == readable)
+            takeIn(end);
 }
 
-void inputEnterPrompt()
+void inputEnterPrompt(LineKeys keys, int room)
 {
     in.atPrompt = true;
     popProtocol();
     in.enhanced = false;
+    startLine(in.line, keys, room);
 }
 
 bool inputWait()
 {
-    // A lone Escape pressed at the prompt must not swallow the Enter after
-    // it: with a sequence begun, a short silence ends it.
-    pollfd tty{STDIN_FILENO, POLLIN, 0};
-    const int ready = poll(&tty, 1, keysPending(in.decoder) ? 50 : -1);
-    if (ready < 0 && errno == EINTR)
-        return true;
-    if (ready == 0) {
+    // Nothing typed costs no wake-up; with a sequence begun, a short silence
+    // ends it, so that a stray ESC [ cannot hold up the Enter after it.
+    const Ready ready = waitOnTerminal(keysPending(in.decoder) ? 50'000'000L : -1);
+    if (ready == readable)
+        takeIn(nowNs() + floodLimitNs);
+    else if (ready == timeUp)
         endPause();
-        return true;
-    }
-    if (ready < 0 || (tty.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
-        return false;
-    return readKeys() > 0;
+    screenFlush(); // the echo
+    // A terminal that cannot be waited on any more gives no more input.
+    return ready != cannotWait;
 }

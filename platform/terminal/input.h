@@ -4,14 +4,21 @@
 // the protocol are handed to the session as requests.
 #pragma once
 
+#include "platform/line.h"
+
 // Forgets every key and starts asking whether the terminal offers the
 // protocol; the answer comes in with the keys, so it costs no wait.
 void inputStart();
-// Takes in what the terminal sent, without blocking; a pause with nothing
-// read finishes a lone ESC.
+// The frame's pause: a wait on the terminal for the whole time, taking in
+// what comes as it comes. A hangup seen there becomes a request to end.
+void inputPause(int ms);
+// Takes in what the terminal sent, without blocking (and without a read
+// when the pause has just found nothing); a frame with nothing new ends a
+// sequence left unfinished, a lone ESC then being the Escape key.
 void inputDrain();
 // 1 when the key is down now or was pressed since its last poll.
 int inputPolled(int key);
+// Enter, typed in play or at the prompt, or the prompt's line ended.
 bool inputEnterSeen();
 
 // Around a time away from the terminal (suspension, the way out): the
@@ -22,9 +29,10 @@ void inputResumeProtocol();
 // land in the shell's input: waits a moment for it.
 void inputCollectLateAnswer();
 
-// The prompt: plain keys from here on, as in any other program.
-void inputEnterPrompt();
-// Waits until something comes in, a signal arrives or a lone ESC has had its
-// pause. False when nothing more will come (input ended, terminal lost): the
-// prompt is then answered as Enter would.
+// The prompt: plain keys from here on, as in any other program, edited as
+// a line with the terminal's own editing keys, in the room its row has.
+void inputEnterPrompt(LineKeys keys, int room);
+// Waits until something comes in, a signal arrives or a sequence begun has
+// had its pause, and shows what was typed. A hangup becomes a request to
+// end. False when the terminal can no longer be waited on.
 bool inputWait();

@@ -161,6 +161,8 @@ void screenRepaint()
     diff();
 }
 
+int screenCursorColumn() { return s.cx; }
+
 void screenShowCursor()
 {
     s.cursorShown = true;

@@ -38,6 +38,8 @@ void screenLeave();
 void screenRepaint();
 // From now on the player sees the cursor where the game leaves it.
 void screenShowCursor();
+// The column the game's cursor stands in.
+int screenCursorColumn();
 
 // ---- What the game writes (the shadow) ---------------------------------
 

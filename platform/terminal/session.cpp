@@ -5,7 +5,6 @@
 
 #include <curses.h>
 #include <langinfo.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <term.h>
 #include <termios.h>
@@ -17,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <initializer_list>
 
 #include "console/console.h"
@@ -33,7 +31,6 @@ struct Session {
     const char* enterAlt;        // smcup: the alternate screen on
     const char* leaveAlt;        // rmcup: and off
     const char* enableAlt;       // enacs: makes the line-drawing set reachable
-    time_t lastHangupCheck;      // the second of the last look for a hangup
     // The bytes that give the screen back (attributes and line drawing off,
     // the cursor shown, the alternate screen left), put together at start so
     // that a crash can send them with one write and nothing else.
@@ -199,7 +196,7 @@ void sendFrame(const char* bytes, std::size_t length)
         else if (n < 0 && errno == EINTR)
             continue;
         else
-            break; // the terminal is gone; the hangup check will end the game
+            break; // the terminal is gone; the next wait on it ends the game
     }
 }
 
@@ -239,7 +236,6 @@ bool sessionOpen(ScreenStrings& forScreen)
     }
     readCapabilities(forScreen);
     prepareReset(forScreen);
-    t.lastHangupCheck = std::time(nullptr);
     return true;
 }
 
@@ -262,6 +258,10 @@ void sessionEnter()
 
 void sessionLeave()
 {
+    // Without an alternate screen the game's screen stays: what the shell
+    // writes next starts on a line of its own, not after the prompt.
+    if (t.leaveAlt == nullptr)
+        screenWrite("\r\n");
     putCapability(t.leaveAlt);
     screenFlush();
     tcsetattr(STDIN_FILENO, TCSANOW, &t.asFound);
@@ -269,6 +269,11 @@ void sessionLeave()
 }
 
 bool sessionInUse() { return t.inUse != 0; }
+
+LineKeys sessionLineKeys()
+{
+    return {t.asFound.c_cc[VERASE], t.asFound.c_cc[VKILL], t.asFound.c_cc[VEOF]};
+}
 int sessionRows() { return t.height; }
 int sessionColumns() { return t.width; }
 
@@ -345,13 +350,10 @@ void sessionStop()
     sessionCatchSignals();
 }
 
-void sessionCheckHangup()
+bool sessionTerminalLost()
 {
-    const time_t now = std::time(nullptr);
-    if (now == t.lastHangupCheck)
-        return;
-    t.lastHangupCheck = now;
-    pollfd in{STDIN_FILENO, POLLIN, 0};
-    if (poll(&in, 1, 0) > 0 && (in.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
-        asked.ending = SIGHUP;
+    // A terminal hung up answers every request with an error; one that
+    // merely had nothing more to read still answers.
+    termios modes;
+    return tcgetattr(STDIN_FILENO, &modes) != 0 && errno != EINTR;
 }

@@ -4,6 +4,7 @@
 // room's three routines (its strings, cursor moves and the frame's write).
 #pragma once
 
+#include "platform/line.h"
 #include "platform/terminal/screen.h"
 
 // Checks that the game can be played here (a terminal on both sides, a known
@@ -13,11 +14,14 @@
 bool sessionOpen(ScreenStrings& forScreen);
 
 // Our modes (keys one by one, unechoed, reads that return at once) and the
-// alternate screen; leaving gives back the modes as found. Leaving writes out
-// what the frame holds first.
+// alternate screen; leaving gives back the modes as found (and, without an
+// alternate screen, ends the game's last line). Leaving writes out what the
+// frame holds first.
 void sessionEnter();
 void sessionLeave();
 bool sessionInUse();
+// The line-editing keys of the modes as found: the prompt edits with them.
+LineKeys sessionLineKeys();
 // The terminal's size now.
 int sessionRows();
 int sessionColumns();
@@ -40,6 +44,6 @@ bool sessionTakeResize();
 [[noreturn]] void sessionEndBy(int sig);
 // Stops the process until the shell continues it, signals caught again after.
 void sessionStop();
-// A terminal gone without a hangup signal reaching us shows as a hung-up
-// input; looked at once a second, it becomes a request to end.
-void sessionCheckHangup();
+// Asked when a read found nothing though the wait said there was
+// something: true when the terminal has gone (hung up or closed).
+bool sessionTerminalLost();

@@ -1,12 +1,17 @@
 // Fuzzes the terminal key decoder: no input may crash it, overrun it or
 // make it report anything but a known key, and where a read happens to be
-// cut must not change what it reports.
+// cut must not change what it reports. The keys then go to the exit
+// prompt's line editing, which must keep its line within its room and show
+// the player exactly the line it holds.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/keys.h"
+#include "platform/line.h"
 
 namespace {
 
@@ -22,6 +27,7 @@ bool known(const KeyEvent& e)
     case keyInterrupt:
     case keySuspend:
     case keyQuit:
+    case keyChar:
     case replyProtocolFlags:
     case replyDeviceAttributes: break;
     default: return false;
@@ -47,6 +53,49 @@ std::vector<KeyEvent> decode(const uint8_t* data, size_t size)
     if (pauseKeys(d, &e))
         events.push_back(e);
     return events;
+}
+
+bool continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// What the echo leaves on the prompt's row: bytes shown, "\b \b" taking
+// back the last character.
+void show(std::string& row, const char* echo)
+{
+    for (const char* p = echo; *p != '\0';) {
+        if (std::strncmp(p, "\b \b", 3) == 0) {
+            while (!row.empty() && continuation(row.back()))
+                row.pop_back();
+            if (row.empty())
+                std::abort(); // erased more than was shown
+            row.pop_back();
+            p += 3;
+        } else {
+            row += *p++;
+        }
+    }
+}
+
+void editPrompt(const std::vector<KeyEvent>& events, const uint8_t* data, size_t size)
+{
+    PromptLine line;
+    const int room = size > 1 ? data[1] % 100 : 10;
+    startLine(line, {size > 2 ? data[2] : uint8_t{0x7F}, 0x15, 0x04}, room);
+    std::string row;
+    for (const KeyEvent& e : events) {
+        char echo[lineEchoMax];
+        const LineResult result = editLine(line, e, echo);
+        if (std::strlen(echo) >= sizeof echo)
+            std::abort();
+        show(row, echo);
+        int columns = 0;
+        for (int i = 0; i < line.length; ++i)
+            columns += continuation(line.text[i]) ? 0 : 1;
+        if (line.length < 0 || line.length > lineCapacity || columns != line.columns ||
+            line.columns > room || row != std::string(line.text, static_cast<size_t>(line.length)))
+            std::abort();
+        if (result != lineOpen)
+            break;
+    }
 }
 
 } // namespace
@@ -76,5 +125,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (size_t k = 0; k < whole.size(); ++k)
         if (pieces[k].key != whole[k].key || pieces[k].action != whole[k].action)
             std::abort();
+    editPrompt(whole, data, size);
     return 0;
 }

@@ -92,6 +92,14 @@ class Session:
     def keys(self, *keys):
         self._tmux("send-keys", "-t", "0", *keys)
 
+    def paste(self, data):
+        """Pastes the bytes into the pane, as a player pastes text."""
+        path = os.path.join(self.dir, "paste")
+        with open(path, "wb") as f:
+            f.write(data)
+        self._tmux("load-buffer", path)
+        self._tmux("paste-buffer", "-t", "0")
+
     def resize(self, width, height):
         self._tmux("resize-window", "-t", "0", "-x", str(width), "-y", str(height))
 
@@ -208,13 +216,15 @@ class Session:
 # ---- A game on a pty, with pyte as the terminal ----------------------------
 
 
-def spawn_on_pty(binary, width=80, height=24):
-    """Starts the binary on a new pty of the given size; returns (pid, fd)."""
+def spawn_on_pty(binary, width=80, height=24, argv=None):
+    """Starts the binary (or argv, a command that runs it) on a new pty of
+    the given size, as the pty's session leader; returns (pid, fd)."""
+    argv = argv or [binary]
     pid, fd = pty.fork()
     if pid == 0:
         fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", height, width, 0, 0))
         env = dict(os.environ, TERM="xterm-256color", LANG="C.UTF-8", LC_ALL="C.UTF-8")
-        os.execve(binary, [binary], env)
+        os.execvpe(argv[0], argv, env)
     return pid, fd
 
 
@@ -225,13 +235,13 @@ class PtyTerminal:
     """A terminal that answers the game's device-attributes request, and the
     keyboard-protocol query too when answers_protocol is set."""
 
-    def __init__(self, binary, answers_protocol):
+    def __init__(self, binary, answers_protocol, argv=None):
         self.answers_protocol = answers_protocol
         self.raw = b""
         self.answered = 0  # how far the output has been searched for queries
         self.screen = pyte.Screen(80, 24)
         self.stream = pyte.ByteStream(self.screen)
-        self.pid, self.fd = spawn_on_pty(binary)
+        self.pid, self.fd = spawn_on_pty(binary, argv=argv)
 
     def send(self, data):
         os.write(self.fd, data)
@@ -293,13 +303,49 @@ class PtyTerminal:
                 return os.waitstatus_to_exitcode(status)
         return None
 
+    def hang_up(self):
+        """The terminal goes away: its side of the pty is closed."""
+        os.close(self.fd)
+        self.fd = None
+
     def close(self):
         try:
             os.kill(self.pid, 9)
             os.waitpid(self.pid, 0)
         except (ProcessLookupError, ChildProcessError):
             pass
-        os.close(self.fd)
+        if self.fd is not None:
+            os.close(self.fd)
+
+
+# ---- The game as a process ----------------------------------------------------
+
+
+def proc_status(pid, key):
+    """A number from /proc/PID/status, such as voluntary_ctxt_switches."""
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith(key + ":"):
+                return int(line.split()[1])
+    return 0
+
+
+def syscall_counts(pid, act, seconds):
+    """The system calls of the process, by name, while act(seconds) runs
+    (strace -c attached to it)."""
+    trace = subprocess.Popen(["strace", "-c", "-f", "-p", str(pid)], stderr=subprocess.PIPE,
+                             text=True)
+    time.sleep(0.3)  # attached
+    act(seconds)
+    trace.send_signal(2)
+    report = trace.communicate()[1]
+    calls = {}
+    for line in report.splitlines():
+        parts = line.split()
+        if len(parts) >= 5 and parts[-1].isidentifier() and parts[3].isdigit():
+            calls[parts[-1]] = int(parts[3])
+    calls.pop("total", None)
+    return calls
 
 
 # ---- Reading the screen ----------------------------------------------------
