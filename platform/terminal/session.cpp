@@ -63,9 +63,6 @@ const int endingSignals[] = {
 #ifdef SIGSTKFLT
     SIGSTKFLT,
 #endif
-#ifdef SIGLOST
-    SIGLOST,
-#endif
 #ifdef SIGEMT
     SIGEMT,
 #endif
@@ -161,12 +158,28 @@ void onCrash(int sig)
 {
     if (t.inUse != 0) {
         const int saved = errno;
-        ssize_t ignored = write(STDOUT_FILENO, t.reset, t.resetLength);
-        (void)ignored; // nothing more can be done if the terminal refuses it
+        [[maybe_unused]] const ssize_t sent = write(STDOUT_FILENO, t.reset, t.resetLength);
         tcsetattr(STDIN_FILENO, TCSANOW, &t.asFound);
         errno = saved;
     }
     raise(sig); // the handler was reset on entry (SA_RESETHAND): this ends us
+}
+
+// A signal that whoever started us set to be ignored (a shell's background
+// job, a wrapper that shields its child) stays ignored.
+void catchUnlessIgnored(int sig, const struct sigaction& action)
+{
+    struct sigaction now {};
+    if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler != SIG_IGN)
+        sigaction(sig, &action, nullptr);
+}
+
+// A request is taken once: reading it clears it.
+bool take(volatile sig_atomic_t& request)
+{
+    const bool made = request != 0;
+    request = 0;
+    return made;
 }
 
 } // namespace
@@ -188,15 +201,13 @@ void putCursorMove(int row, int column)
 
 void sendFrame(const char* bytes, std::size_t length)
 {
-    std::size_t done = 0;
-    while (done < length) {
+    for (std::size_t done = 0; done < length;) {
         const ssize_t n = write(STDOUT_FILENO, bytes + done, length - done);
-        if (n > 0)
-            done += static_cast<std::size_t>(n);
-        else if (n < 0 && errno == EINTR)
+        if (n < 0 && errno == EINTR)
             continue;
-        else
+        if (n <= 0)
             break; // the terminal is gone; the next wait on it ends the game
+        done += static_cast<std::size_t>(n);
     }
 }
 
@@ -279,19 +290,6 @@ int sessionColumns() { return t.width; }
 
 // ---- Signals -----------------------------------------------------------
 
-namespace {
-
-// A signal that whoever started us set to be ignored (a shell's background
-// job, a wrapper that shields its child) stays ignored.
-void catchUnlessIgnored(int sig, const struct sigaction& action)
-{
-    struct sigaction now {};
-    if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler != SIG_IGN)
-        sigaction(sig, &action, nullptr);
-}
-
-} // namespace
-
 void sessionCatchSignals()
 {
     struct sigaction action {};
@@ -319,19 +317,12 @@ void sessionRequestEnd(int sig) { asked.ending = sig; }
 void sessionRequestSuspend() { asked.suspend = 1; }
 int sessionEndingSignal() { return asked.ending; }
 
-bool sessionTakeSuspend()
-{
-    if (asked.suspend == 0)
-        return false;
-    asked.suspend = 0;
-    return true;
-}
+bool sessionTakeSuspend() { return take(asked.suspend); }
 
 bool sessionTakeResize()
 {
-    if (asked.resized == 0)
+    if (!take(asked.resized))
         return false;
-    asked.resized = 0;
     readSize();
     return true;
 }
