@@ -139,39 +139,27 @@ TEST(PositionTests, CoveringALandedCellWithRoomBelowIsAllowed)
     EXPECT_EQ(checkWallColl(p), 0);
 }
 
-TEST(PositionTests, WallColumnsCountFromRowMinusOneDown)
+TEST(PositionTests, WallColumnsCountFromRowMinusOneDownAndCellsOffTheBoardAreSkipped)
 {
-    // Square cells in grid columns 2-3; bx -1 puts them in columns 1-2.
-    Player p = pieceAt(0, -1, 5);
-    EXPECT_EQ(checkWallColl(p), 0);
-    EXPECT_EQ(collided(p), 0);
-    p.bx = -2; // columns 0-1: the left wall
-    EXPECT_EQ(checkWallColl(p), 1);
-    EXPECT_EQ(collided(p), 1);
-    p.bx = 16; // columns 18-19: the right wall
-    EXPECT_EQ(checkWallColl(p), 1);
-    EXPECT_EQ(collided(p), 1);
-
-    // Bar (grid column 2, rows 0-3) in column 0 with its lowest cell on row -1.
-    Player bar = pieceAt(1, -2, -4);
-    EXPECT_EQ(checkWallColl(bar), 1);
-    EXPECT_EQ(collided(bar), 1);
-    // One row higher, its lowest cell is on row -2: neither test sees it.
-    bar.by = -5;
-    EXPECT_EQ(checkWallColl(bar), 0);
-    EXPECT_EQ(collided(bar), 0);
-}
-
-TEST(PositionTests, CellsOffTheBoardAreSkippedNotWrapped)
-{
-    // The bar in column -1 would index the row before if the column test
-    // were missing; there is nothing there to hit.
-    Player p = pieceAt(1, -3, 5);
-    EXPECT_EQ(collided(p), 0);
-    EXPECT_EQ(checkWallColl(p), 0);
-    p.bx = 18; // column 20, past the right wall
-    EXPECT_EQ(collided(p), 0);
-    EXPECT_EQ(checkWallColl(p), 0);
+    // The square's cells are in grid columns 2-3, the bar's in grid column 2.
+    struct Case {
+        int kind, bx, by, wall, resting;
+        const char* what;
+    };
+    const Case cases[] = {
+        {0, -1, 5, 0, 0, "square in columns 1-2"},
+        {0, -2, 5, 1, 1, "square in columns 0-1: the left wall"},
+        {0, 16, 5, 1, 1, "square in columns 18-19: the right wall"},
+        {1, -2, -4, 1, 1, "bar in column 0, its lowest cell on row -1"},
+        {1, -2, -5, 0, 0, "bar in column 0, its lowest cell on row -2: unseen"},
+        {1, -3, 5, 0, 0, "bar in column -1: skipped, not wrapped to the row before"},
+        {1, 18, 5, 0, 0, "bar in column 20, past the right wall"},
+    };
+    for (const Case& c : cases) {
+        const Player p = pieceAt(c.kind, c.bx, c.by);
+        EXPECT_EQ(checkWallColl(p), c.wall) << c.what;
+        EXPECT_EQ(collided(p), c.resting) << c.what;
+    }
 }
 
 TEST(PositionTests, TheRowBelowTheFloorCountsAsOccupied)
@@ -278,32 +266,31 @@ TEST(Clearing, OneFullRowGoesAndEverythingAboveDropsOne)
 
 TEST(Clearing, SeveralRowsInOnePassScoreEighteenEach)
 {
-    memReset();
-    Player p = pieceAt(0, 0, 0);
-    fillRow(p, 11);
-    fillRow(p, 12);
-    land(p, 10, 2);
-    land(p, 9, 6);
-    checkLines(p);
-    EXPECT_EQ(p.score, 36);
-    EXPECT_EQ(p.table[12][2], blockCell);
-    EXPECT_EQ(p.table[11][6], blockCell);
-    EXPECT_EQ(p.table[10][2], emptyCell);
-    EXPECT_EQ(p.table[9][6], emptyCell);
-
-    // Full rows apart from each other: the row between them drops by one,
-    // the rows above by two.
-    Player q = pieceAt(0, 0, 0);
-    fillRow(q, 12);
-    fillRow(q, 10);
-    land(q, 11, 5);
-    land(q, 9, 8);
-    checkLines(q);
-    EXPECT_EQ(q.score, 36);
-    EXPECT_EQ(q.table[12][5], blockCell);
-    EXPECT_EQ(q.table[11][8], blockCell);
-    EXPECT_EQ(q.table[11][5], emptyCell);
-    EXPECT_EQ(q.table[10][8], emptyCell);
+    // Two full rows together, then apart: the row between them drops by one,
+    // the rows above by two. Each landed cell must stand where it dropped to,
+    // and its old place must be empty.
+    struct Case {
+        int full[2];
+        Cell landed[2], dropped[2];
+    };
+    const Case cases[] = {
+        {{11, 12}, {{10, 2}, {9, 6}}, {{12, 2}, {11, 6}}},
+        {{12, 10}, {{11, 5}, {9, 8}}, {{12, 5}, {11, 8}}},
+    };
+    for (const Case& c : cases) {
+        memReset();
+        Player p = pieceAt(0, 0, 0);
+        for (int row : c.full)
+            fillRow(p, row);
+        for (const Cell& cell : c.landed)
+            land(p, cell.first, cell.second);
+        checkLines(p);
+        EXPECT_EQ(p.score, 36) << "full rows " << c.full[0] << ", " << c.full[1];
+        for (int k = 0; k < 2; ++k) {
+            EXPECT_EQ(p.table[c.dropped[k].first][c.dropped[k].second], blockCell) << k;
+            EXPECT_EQ(p.table[c.landed[k].first][c.landed[k].second], emptyCell) << k;
+        }
+    }
 }
 
 TEST(Clearing, AFullTopRowIsEmptiedAndNothingCopiedIntoIt)

@@ -118,7 +118,7 @@ TEST(Gravity, ALandingFrameShowsThePieceAfterTheOneThatLanded)
         std::set<Cell> shown;
         for (int j = 0; j < blockHeight; ++j)
             for (int i = 0; i < blockWidth; ++i)
-                if (s.at(2 + j, 21 + i) == blockCell)
+                if (s.at(previewRow + j, panelColumn + i) == blockCell)
                     shown.insert({j, i});
         EXPECT_EQ(shown, gridCells(blockTemplate(kinds[static_cast<size_t>(piece) + 1])))
             << "landing " << piece << " on frame " << s.frame;
