@@ -68,7 +68,7 @@ TEST(Exit, EscapeEndsTheLoopAndThePromptFollowsTheSleepLine)
     g.run();
     EXPECT_EQ(g.status, 0);
     EXPECT_EQ(mem.frame, 6);
-    EXPECT_EQ(memText(0, sleepRow + 1, 26), "Kilepeshez nyomjon ENTER-t");
+    EXPECT_EQ(memText(0, sleepRow + 1, screenColumnsNeeded), promptText);
     EXPECT_EQ(mem.enterWaits, 1);
     EXPECT_EQ(mem.promptX, 26);
     EXPECT_EQ(mem.promptY, sleepRow + 1);

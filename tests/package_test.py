@@ -13,7 +13,7 @@ import sys
 import tempfile
 import unittest
 
-from tests.terminal.harness import Session, have_tmux, well_whole
+from tests.terminal.harness import PROMPT, Session, have_tmux, well_whole
 
 BUILD = None
 
@@ -93,7 +93,7 @@ class DebianPackage(unittest.TestCase):
             self.addCleanup(s.close)
             s.wait_for(well_whole, 5)
             s.keys("Escape")
-            s.wait_for(lambda sc: any(r.startswith("Kilepeshez") for r in sc), 3)
+            s.wait_for(lambda sc: any(r.startswith(PROMPT) for r in sc), 3)
             s.keys("Enter")
             self.assertEqual(s.status(), 0)
 

@@ -348,7 +348,7 @@ TEST(GameOver, AGameLeftAloneEndsWithTheMessageAndThePromptBelowIt)
     EXPECT_EQ(g.status, 0);
     EXPECT_TRUE(last.landed);
     EXPECT_EQ(last.text(0, gameOverRow, 9), "Game Over");
-    EXPECT_EQ(memText(0, gameOverRow + 1, 26), "Kilepeshez nyomjon ENTER-t");
+    EXPECT_EQ(memText(0, gameOverRow + 1, screenColumnsNeeded), promptText);
     EXPECT_EQ(mem.promptY, 17);
     EXPECT_EQ(mem.enterWaits, 1);
     // The stack reaches row 0, and that frame never got to its Escape poll.

@@ -14,6 +14,9 @@
 
 using Cell = std::pair<int, int>; // (row, column)
 
+// The exit prompt, as the player reads it.
+constexpr const char* promptText = "Kilepeshez nyomjon ENTER-t";
+
 // A record on the empty board holding a piece of the kind at (bx, by).
 Player pieceAt(int kind, int bx, int by);
 // Board cells (row, column) of a piece grid placed at (bx, by).
