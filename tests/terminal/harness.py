@@ -12,6 +12,7 @@ import pty
 import re
 import select
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -209,6 +210,14 @@ class Session:
             return b.read() == a.read()
 
     def close(self):
+        # Whatever still runs in the pane goes too, even where hangups are
+        # ignored (the pane's shell and its children share its group).
+        try:
+            group = os.getpgid(int(self._tmux("display", "-p", "-t", "0", "#{pane_pid}")))
+            if group != os.getpgrp():
+                os.killpg(group, signal.SIGKILL)
+        except (subprocess.CalledProcessError, ValueError, OSError):
+            pass
         subprocess.run(["tmux", "-L", self.socket, "kill-server"], capture_output=True)
         shutil.rmtree(self.dir, ignore_errors=True)
 
