@@ -27,6 +27,15 @@ inline KeyState* keyStateOf(GameKeys& keys, int key)
     }
 }
 
+// A key-down or key-up seen for the key. Where key-ups are not reported
+// (holds false) a press only latches: the key is not taken to stay down.
+inline void noteKey(KeyState& k, bool down, bool holds)
+{
+    if (down)
+        k.latched = true;
+    k.down = down && holds;
+}
+
 // 1 when the key is down now or was pressed since its last poll; the poll
 // takes the press.
 inline int pollKey(GameKeys& keys, int key)

@@ -73,12 +73,11 @@ void takeKeys()
             // Its key-up goes elsewhere: a key held while the page lost the
             // keyboard would otherwise stay down for good.
             for (int k : {keyLeft, keyUp, keyRight, keyDown, keyEscape})
-                keyStateOf(input.keys, k)->down = false;
+                noteKey(*keyStateOf(input.keys, k), false, true);
         } else if (key == keyEnter) {
             input.enterSeen = input.enterSeen || down;
         } else if (KeyState* k = keyStateOf(input.keys, key)) {
-            k->down = down;
-            k->latched = k->latched || down;
+            noteKey(*k, down, true);
         }
     }
 }

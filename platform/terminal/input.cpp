@@ -98,12 +98,7 @@ void apply(const KeyEvent& e)
         return;
     }
     if (KeyState* k = keyStateOf(in.keys, e.key)) {
-        if (e.action == keyRelease) {
-            k->down = false;
-        } else {
-            k->latched = true;
-            k->down = in.enhanced;
-        }
+        noteKey(*k, e.action != keyRelease, in.enhanced);
         return;
     }
     switch (e.key) {
