@@ -138,8 +138,26 @@ class Game:
             self.wait(landed, 30)
         self.landed = board if board is not None else self.landed | self.piece()
 
+    def room(self):
+        """Rows the piece can still fall before it rests."""
+        cells = self.piece()
+        rows = 0
+        while not resting({(r + rows, c) for r, c in cells}, self.landed):
+            rows += 1
+        return rows
+
+    def park(self):
+        """Lands the piece against the right wall, clear of where the next
+        pieces come in (Right held moves it a column every frame)."""
+        with held("right"):
+            time.sleep(1.5)
+        self.drop()
+
     def fall_time(self, rows):
-        """Seconds the piece takes to fall that many rows further."""
+        """Seconds the piece takes to fall that many rows further. Asked of
+        a piece with less room than that, the wait would miss it as it
+        lands, and with Down held the next pieces would follow it."""
+        assert rows < self.room(), (rows, self.room())
         top = shape(self.piece())[1][0]
         start = time.monotonic()
         self.wait(lambda sc: len(self.piece(sc)) == 4 and shape(self.piece(sc))[1][0] >= top + rows)
@@ -162,9 +180,8 @@ def shifted(dr_max, dc):
 class Keys(unittest.TestCase):
     def test_arrows_move_and_turn_the_piece_and_escape_ends_the_game(self):
         game = Game(self, GAME)
-        piece = game.next_piece()
+        before = shape(game.next_piece())
         self.assertEqual(game.screen[14][:20], " " * 20, "the row below the floor shows blank")
-        before = shape(piece)
         after = shape(game.steer("left", shifted(1, -1)))
         self.assertEqual(after[1][1], before[1][1] - 1)
         after = shape(game.steer("right", shifted(1, +1)))
@@ -177,20 +194,24 @@ class Keys(unittest.TestCase):
             with held("up"):
                 time.sleep(0.5)  # several even frames, where Up is polled
             self.assertEqual(shape(game.piece())[0], shape(square)[0], "the square turned")
-            game.drop()
+            game.park()
             game.next_piece()
         form = shape(game.piece())[0]
         after = game.steer("up", lambda b, a: a[0] != b[0])
         self.assertEqual(shape(after)[0], turned(form))
 
         # Down: a row every frame while it is held, where gravity gives one
-        # every tenth frame; the two are compared on the same run, as the
-        # pace under wine depends on the machine's load.
+        # every tenth frame. The two are compared on one fresh piece with
+        # the well below it clear, late enough that the pace (which starts
+        # fast) has nearly settled; seconds, not frames, as the pace under
+        # wine depends on the machine's load.
+        game.park()
+        game.next_piece()
         game.fall_time(1)
-        gravity = game.fall_time(1)
+        gravity = game.fall_time(2) / 2
         with held("down"):
-            pushed = game.fall_time(4)
-        self.assertLess(pushed, 4 * gravity / 3, (pushed, gravity))
+            pushed = game.fall_time(3) / 3
+        self.assertLess(pushed, gravity / 2, (pushed, gravity))
 
         tap("escape")
         # The prompt follows the sleep line, on the row below it.
