@@ -157,7 +157,8 @@ class Game:
         """Seconds the piece takes to fall that many rows further. Asked of
         a piece with less room than that, the wait would miss it as it
         lands, and with Down held the next pieces would follow it."""
-        assert rows < self.room(), (rows, self.room())
+        room = self.room()
+        assert rows < room, (rows, room)
         top = shape(self.piece())[1][0]
         start = time.monotonic()
         self.wait(lambda sc: len(self.piece(sc)) == 4 and shape(self.piece(sc))[1][0] >= top + rows)
