@@ -151,13 +151,16 @@ test('a tap moves one column; a key held while the page loses focus is let go', 
   await page.keyboard.down('ArrowLeft');
   await waitForScreen(page, (r) => blocks(r).length === 4 && rightmost(blocks(r)) <= at - 3,
                       'the held key to walk the piece left');
-  await page.evaluate(() => window.blockfall.terminal.blur());
+  // A click beside the terminal takes the keyboard from it, and the game
+  // takes it back: the held key is let go, and the next keys still play.
+  await page.click('#status');
   await new Promise((resolve) => setTimeout(resolve, 300));
   const stopped = rightmost(blocks(await screen(page)));
   await new Promise((resolve) => setTimeout(resolve, 600));
   piece = blocks(await screen(page));
   assert.equal(rightmost(piece), stopped, 'the piece walks on after the page lost the keyboard');
-  await page.evaluate(() => window.blockfall.terminal.focus());
+  assert.ok(await page.evaluate(() => document.activeElement === window.blockfall.terminal.textarea),
+            'the keyboard back with the game after a click beside it');
   await page.keyboard.up('ArrowLeft');
 });
 
