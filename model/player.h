@@ -2,6 +2,8 @@
 // the rules that read and change them.
 #pragma once
 
+#include "platform/platform.h"
+
 // ---- Sizes -------------------------------------------------------------
 
 constexpr int mapWidth = 20;                 // board columns, walls included
@@ -17,13 +19,13 @@ constexpr bool onBoard(int column, int row)
 }
 
 // ---- Cell codes --------------------------------------------------------
-// Cells hold the 8-bit code-page character that shows them. Every rule asks
+// Cells hold the console code (platform/platform.h) that shows them. Every rule asks
 // only "is it emptyCell?": walls and landed cells are told apart by nothing
 // but their code.
 
-constexpr int emptyCell = 32;  // space
-constexpr int wallCell = 178;  // dark shade
-constexpr int blockCell = 219; // full block
+constexpr int emptyCell = 32;            // space
+constexpr int wallCell = codeDarkShade;  // a wall or the floor
+constexpr int blockCell = codeFullBlock; // a landed or falling piece cell
 
 // ---- The record --------------------------------------------------------
 

@@ -57,8 +57,8 @@ int memCode(int x, int y) { return mem.screen[y][x]; }
 static char asciiOf(unsigned char code)
 {
     switch (code) {
-    case 178: return '#';
-    case 219: return 'X';
+    case codeDarkShade: return '#';
+    case codeFullBlock: return 'X';
     case 0: return '.';
     default: return (code >= 32 && code < 127) ? static_cast<char>(code) : '?';
     }

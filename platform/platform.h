@@ -25,7 +25,13 @@ int platformOpen();
 void platformClose();
 
 // ---- Screen ------------------------------------------------------------
-// Positions are console columns and rows from the top-left, 0-based.
+// Positions are console columns and rows from the top-left, 0-based. Cells
+// hold codes of the console's 8-bit code page: ASCII, 0 (shown blank), and
+// the two the game draws its walls and blocks with, which every backend
+// shows as these glyphs.
+
+constexpr int codeDarkShade = 178; // U+2593
+constexpr int codeFullBlock = 219; // U+2588
 
 void conSetCursor(short x, short y); // an impossible position is ignored
 void conPutCode(int code);           // one 8-bit code at the cursor, then one column on

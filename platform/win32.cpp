@@ -3,7 +3,7 @@
 // Cells are written and read back with the wide-character calls, and the two
 // block glyphs are mapped to and from their code-page codes here: a console
 // whose output code page is not an OEM one (65001 on newer terminals) would
-// otherwise show the wrong glyph for bytes 178 and 219 and read back a
+// otherwise show the wrong glyph for the two drawing codes and read back a
 // different code, so that the board was redrawn in full after every landing.
 // Code 0, the row below the floor, is written as a space: a console stores
 // nothing else for it, and some show a NUL as a box or drop it. Texts are
@@ -37,23 +37,29 @@ CONSOLE_CURSOR_INFO cursorAsFound{}; // put back at the prompt and on the way ou
 // Also read by the control handler, on a thread of its own.
 std::atomic<bool> cursorHidden{false};
 
+// The two drawing codes and their glyphs, one table read both ways.
+struct Glyph {
+    int code;
+    wchar_t glyph;
+};
+constexpr Glyph glyphs[] = {{codeDarkShade, L'\u2593'}, {codeFullBlock, L'\u2588'}};
+
 wchar_t glyphOf(int code)
 {
-    switch (code) {
-    case 178: return L'\u2593'; // dark shade
-    case 219: return L'\u2588'; // full block
-    case 0: return L' ';
-    default: return static_cast<wchar_t>(code < 128 ? code : '?');
-    }
+    for (const Glyph& g : glyphs)
+        if (g.code == code)
+            return g.glyph;
+    if (code == 0)
+        return L' ';
+    return static_cast<wchar_t>(code < 128 ? code : '?');
 }
 
 int codeOf(wchar_t glyph)
 {
-    switch (glyph) {
-    case L'\u2593': return 178;
-    case L'\u2588': return 219;
-    default: return glyph < 128 ? static_cast<int>(glyph) : '?';
-    }
+    for (const Glyph& g : glyphs)
+        if (g.glyph == glyph)
+            return g.code;
+    return glyph < 128 ? static_cast<int>(glyph) : '?';
 }
 
 void showCursor()

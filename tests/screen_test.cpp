@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "platform/terminal/screen.h"
 
 namespace {
@@ -111,12 +112,12 @@ TEST(ScreenUpdate, GlyphsAndFallbacks)
         int code;
         const char* bytes;
     } cases[] = {
-        {tagged(true), 178, "<0,0>\xe2\x96\x93"},
-        {tagged(true), 219, "<0,0>\xe2\x96\x88"},
-        {tagged(false), 178, "<0,0><smacs>a<rmacs>"},
-        {tagged(false), 219, "<0,0><rev> <sgr0>"},
-        {bare, 178, "<0,0>#"},
-        {bare, 219, "<0,0>#"},
+        {tagged(true), codeDarkShade, "<0,0>\xe2\x96\x93"},
+        {tagged(true), codeFullBlock, "<0,0>\xe2\x96\x88"},
+        {tagged(false), codeDarkShade, "<0,0><smacs>a<rmacs>"},
+        {tagged(false), codeFullBlock, "<0,0><rev> <sgr0>"},
+        {bare, codeDarkShade, "<0,0>#"},
+        {bare, codeFullBlock, "<0,0>#"},
         {tagged(true), 0, "<0,0> "},
         {tagged(true), 200, "<0,0>?"},
         {tagged(true), '~', "<0,0>~"},
@@ -143,7 +144,7 @@ TEST(ScreenUpdate, BottomRightCellOnlyWhereItCannotScroll)
 TEST(ScreenUpdate, ReadBackIsWhatWasWritten)
 {
     start(tagged(true));
-    for (int code : {0, 32, 65, 178, 219, 255}) {
+    for (int code : {0, 32, 65, codeDarkShade, codeFullBlock, 255}) {
         screenSetCursor(7, 3);
         screenPutCode(code);
         int back = -1;

@@ -40,7 +40,7 @@ struct Shot {
 
     int at(int row, int column) const { return screen[row][column]; }
     std::string text(int x, int y, int n) const;
-    std::set<Cell> blocks() const; // cells showing 219 in the playing area
+    std::set<Cell> blocks() const; // cells showing blockCell in the playing area
 };
 
 // One game on the memory console. `player` sees each frame as it ends and
@@ -53,7 +53,7 @@ struct Game {
     int status = -1;
 
     void run();
-    // Cells of the falling piece in a frame: what shows 219 beyond the board
+    // Cells of the falling piece in a frame: what shows blockCell beyond the board
     // as it stood at the last landing.
     std::set<Cell> falling(int frame) const;
     int landingAfter(int frame) const; // first landing frame from `frame` on, or -1

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/cells.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ void putGlyph(unsigned char code)
 {
     const ScreenStrings& t = s.strings;
     char one[2] = {' ', '\0'};
-    if (code == 178) {
+    if (code == codeDarkShade) {
         if (t.utf8) {
             screenWrite("\xe2\x96\x93");
         } else if (t.altOn != nullptr && t.checkerboard != '#') {
@@ -69,7 +70,7 @@ void putGlyph(unsigned char code)
         }
         return;
     }
-    if (code == 219) {
+    if (code == codeFullBlock) {
         if (t.utf8) {
             screenWrite("\xe2\x96\x88");
         } else if (t.reverse != nullptr) {
