@@ -11,10 +11,9 @@
 
 #include "platform/platform.h"
 
-// Key codes beyond the five of the game: Enter, and control chords that a
-// terminal in the enhanced protocol sends as escape codes instead of raising
-// the signal itself.
-constexpr int keyEnter = 0x0D;
+// Key codes beyond the seam's: control chords that a terminal in the
+// enhanced protocol sends as escape codes instead of raising the signal
+// itself.
 constexpr int keyInterrupt = 0x100; // Ctrl-C
 constexpr int keySuspend = 0x101;   // Ctrl-Z
 constexpr int keyQuit = 0x102;      // Ctrl-backslash

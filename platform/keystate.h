@@ -1,4 +1,4 @@
-// The five keys as the game polls them, the Windows console's way: down
+// The keys as the game polls them, the Windows console's way: down
 // now, or pressed since the last poll. For the backends that keep key state
 // themselves from the key events they see.
 #pragma once
@@ -10,21 +10,16 @@ struct KeyState {
     bool down;    // down now
 };
 
+// One state for each key of the seam's table (polledKeys), in its order.
 struct GameKeys {
-    KeyState left, up, right, down, escape;
+    KeyState of[polledKeyCount];
 };
 
-// The state of one of the five keys; null for any other key.
+// The state of one of the polled keys; null for any other key.
 inline KeyState* keyStateOf(GameKeys& keys, int key)
 {
-    switch (key) {
-    case keyLeft: return &keys.left;
-    case keyUp: return &keys.up;
-    case keyRight: return &keys.right;
-    case keyDown: return &keys.down;
-    case keyEscape: return &keys.escape;
-    default: return nullptr;
-    }
+    const int i = polledIndex(key);
+    return i < 0 ? nullptr : &keys.of[i];
 }
 
 // A key-down or key-up seen for the key. Where key-ups are not reported

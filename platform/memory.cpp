@@ -10,14 +10,8 @@ MemoryConsole mem;
 
 unsigned keyBit(int key)
 {
-    switch (key) {
-    case keyLeft: return 1u;
-    case keyUp: return 2u;
-    case keyRight: return 4u;
-    case keyDown: return 8u;
-    case keyEscape: return 16u;
-    default: return 0u;
-    }
+    const int i = polledIndex(key);
+    return i < 0 ? 0u : 1u << i;
 }
 
 void memReset(int startSeconds, int frameCostMs, int maxFrames)

@@ -51,6 +51,22 @@ constexpr int keyUp = 0x26;
 constexpr int keyRight = 0x27;
 constexpr int keyDown = 0x28;
 constexpr int keyEscape = 0x1B;
+constexpr int keyEnter = 0x0D; // never polled: it answers the exit prompt
+
+// The keys the game polls, in one table: whatever keeps their state,
+// scripts them or checks them goes through it, so that a key added here
+// reaches every backend.
+constexpr int polledKeys[] = {keyLeft, keyUp, keyRight, keyDown, keyEscape};
+constexpr int polledKeyCount = sizeof polledKeys / sizeof polledKeys[0];
+
+// A polled key's place in the table, -1 for any other key.
+constexpr int polledIndex(int key)
+{
+    for (int i = 0; i < polledKeyCount; ++i)
+        if (polledKeys[i] == key)
+            return i;
+    return -1;
+}
 
 // 1 when the key is down now or was pressed since its last poll. Never
 // blocks, never consumes what the exit prompt will read. Polling keyEscape

@@ -18,7 +18,6 @@
 
 #include <cstdio>
 #include <ctime>
-#include <initializer_list>
 
 #include "console/console.h"
 #include "platform/keystate.h"
@@ -53,7 +52,6 @@ EM_JS(int, pageNextKey, (), {
 EM_JS(void, pageEnded, (), { Module.blockfall.ended(); });
 
 constexpr int keyDownFlag = 0x10000;
-constexpr int keyEnter = 0x0D;
 constexpr int focusLost = 0; // the page lost the keyboard: no key is down any more
 
 // ---- Keys --------------------------------------------------------------
@@ -72,8 +70,8 @@ void takeKeys()
         if (key == focusLost) {
             // Its key-up goes elsewhere: a key held while the page lost the
             // keyboard would otherwise stay down for good.
-            for (int k : {keyLeft, keyUp, keyRight, keyDown, keyEscape})
-                noteKey(*keyStateOf(input.keys, k), false, true);
+            for (KeyState& k : input.keys.of)
+                noteKey(k, false, true);
         } else if (key == keyEnter) {
             input.enterSeen = input.enterSeen || down;
         } else if (KeyState* k = keyStateOf(input.keys, key)) {

@@ -18,11 +18,6 @@ namespace {
 bool known(const KeyEvent& e)
 {
     switch (e.key) {
-    case keyLeft:
-    case keyUp:
-    case keyRight:
-    case keyDown:
-    case keyEscape:
     case keyEnter:
     case keyInterrupt:
     case keySuspend:
@@ -30,7 +25,9 @@ bool known(const KeyEvent& e)
     case keyChar:
     case replyProtocolFlags:
     case replyDeviceAttributes: break;
-    default: return false;
+    default:
+        if (polledIndex(e.key) < 0)
+            return false;
     }
     return e.action >= keyPress && e.action <= keyRelease;
 }
