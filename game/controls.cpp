@@ -43,7 +43,7 @@ static void downControl(Player& p1, int& tick)
         // Step back, and let gravity later in this frame move the piece into
         // its resting place and land it.
         --p1.by;
-        tick = 50;
+        tick = tickAfterDown;
     }
     drawBlock(p1);
 }

@@ -1,5 +1,5 @@
-// Gravity and landing: every tenth frame the piece drops one row untested,
-// and if it then rests it lands on that same frame.
+// Gravity and landing: on every gravity frame (see gravityPeriod) the piece
+// drops one row untested, and if it then rests it lands on that same frame.
 #include "console/console.h"
 #include "game/game.h"
 

@@ -8,7 +8,7 @@ int playFrame(Player& p1, LoopCounters& loop)
 {
     auto& [tick, fps, sleep_value, last_time] = loop;
     applyControls(p1, tick);
-    if (tick % 10 == 0 && gravityAndLanding(p1))
+    if (tick % gravityPeriod == 0 && gravityAndLanding(p1))
         return 1;
 
     // Everything drawn this frame goes out together, before the pause.
