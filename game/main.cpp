@@ -1,4 +1,5 @@
 // blockfall: a falling-block puzzle for the text console.
+#include "console/console.h"
 #include "game/game.h"
 #include "platform/platform.h"
 
@@ -6,7 +7,7 @@ int main()
 {
     // Arguments are ignored. A console we cannot play on has already been
     // explained on standard error.
-    if (!platformOpen())
+    if (!platformOpen(screenColumnsNeeded, screenRowsNeeded))
         return 1;
     const int status = runGame();
     platformClose();

@@ -70,10 +70,10 @@ std::string memRow(int y) { return memText(0, y, MemoryConsole::width); }
 
 // ---- The seam ----------------------------------------------------------
 
-int platformOpen()
+int platformOpen(int columns, int rows)
 {
-    mem.open = true;
-    return 1;
+    mem.open = columns <= MemoryConsole::width && rows <= MemoryConsole::height;
+    return mem.open ? 1 : 0;
 }
 
 void platformClose() { mem.open = false; }

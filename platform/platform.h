@@ -18,9 +18,10 @@
 
 // ---- Lifecycle ---------------------------------------------------------
 
-// Takes over the console. Returns 0, having said why on standard error and
-// touched nothing, when the game cannot be played here.
-int platformOpen();
+// Takes over the console, which the game needs at least columns wide and
+// rows high. Returns 0, having said why on standard error and touched
+// nothing, when the game cannot be played here.
+int platformOpen(int columns, int rows);
 // Gives the console back as it was found.
 void platformClose();
 

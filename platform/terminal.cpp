@@ -71,10 +71,10 @@ void contact()
 
 } // namespace
 
-int platformOpen()
+int platformOpen(int columns, int rows)
 {
     ScreenStrings strings;
-    if (!sessionOpen(strings))
+    if (!sessionOpen(strings, columns, rows))
         return 0;
     screenStart(strings);
     sessionCatchSignals();

@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <ctime>
 
-#include "console/console.h"
 #include "platform/keystate.h"
 #include "platform/platform.h"
 #include "platform/terminal/screen.h"
@@ -97,11 +96,11 @@ void sendFrame(const char* bytes, std::size_t length) { pageWrite(bytes, length)
 
 // ---- The seam ----------------------------------------------------------
 
-int platformOpen()
+int platformOpen(int columns, int rows)
 {
-    if (!pageTerminalReady(screenColumnsNeeded, screenRowsNeeded)) {
+    if (!pageTerminalReady(columns, rows)) {
         std::fprintf(stderr, "blockfall: the page has no terminal of %d columns by %d rows\n",
-                     screenColumnsNeeded, screenRowsNeeded);
+                     columns, rows);
         return 0;
     }
     ScreenStrings strings;

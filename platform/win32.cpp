@@ -82,7 +82,9 @@ BOOL WINAPI onConsoleEvent(DWORD event)
 
 } // namespace
 
-int platformOpen()
+// The size is not measured: on a console window smaller than the game,
+// what does not fit is not seen.
+int platformOpen(int /*columns*/, int /*rows*/)
 {
     output = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;

@@ -41,7 +41,7 @@ TEST(Allocation, NoneOnceTheLoopRuns)
         ++frames;
         counting = true;
     };
-    platformOpen();
+    platformOpen(screenColumnsNeeded, screenRowsNeeded);
     const int status = runGame();
     counting = false;
     platformClose();

@@ -102,7 +102,7 @@ void Game::run()
         if (player && frame + 1 <= mem.maxFrames)
             mem.keys[static_cast<size_t>(frame) + 1] |= player(shots.back());
     };
-    platformOpen();
+    platformOpen(screenColumnsNeeded, screenRowsNeeded);
     status = runGame();
     platformClose();
     // The game-over frame ends without an Escape poll: record it too. It is

@@ -11,7 +11,11 @@ namespace {
 
 class Console : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_EQ(platformOpen(), 1) << "standard output is not a console"; }
+    void SetUp() override
+    {
+        ASSERT_EQ(platformOpen(screenColumnsNeeded, screenRowsNeeded), 1)
+            << "standard output is not a console";
+    }
     void TearDown() override { platformClose(); }
 };
 

@@ -18,8 +18,6 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "console/console.h"
-
 namespace {
 
 struct Session {
@@ -213,7 +211,7 @@ void sendFrame(const char* bytes, std::size_t length)
 
 // ---- Opening, entering, leaving ----------------------------------------
 
-bool sessionOpen(ScreenStrings& forScreen)
+bool sessionOpen(ScreenStrings& forScreen, int minColumns, int minRows)
 {
     if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
         refuse("needs a terminal: standard input and output must both be a terminal");
@@ -238,10 +236,10 @@ bool sessionOpen(ScreenStrings& forScreen)
         return false;
     }
     readSize();
-    if (t.width < screenColumnsNeeded || t.height < screenRowsNeeded) {
+    if (t.width < minColumns || t.height < minRows) {
         std::snprintf(message, sizeof message,
                       "the terminal is %dx%d; the game needs at least %d columns by %d rows",
-                      t.width, t.height, screenColumnsNeeded, screenRowsNeeded);
+                      t.width, t.height, minColumns, minRows);
         refuse(message);
         return false;
     }

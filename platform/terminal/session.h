@@ -8,10 +8,11 @@
 #include "platform/terminal/screen.h"
 
 // Checks that the game can be played here (a terminal on both sides, a known
-// type, cursor addressing, the size the game needs) and reads the terminal's
-// description. On refusal it says why on standard error and returns false,
-// having touched nothing; otherwise fills the screen's strings.
-bool sessionOpen(ScreenStrings& forScreen);
+// type, cursor addressing, at least the size the game needs)
+// and reads the terminal's description. On refusal it says why on standard
+// error and returns false, having touched nothing; otherwise fills the
+// screen's strings.
+bool sessionOpen(ScreenStrings& forScreen, int minColumns, int minRows);
 
 // Our modes (keys one by one, unechoed, reads that return at once) and the
 // alternate screen; leaving gives back the modes as found (and, without an
