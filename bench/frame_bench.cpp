@@ -7,7 +7,7 @@
 
 #include "console/console.h"
 #include "game/game.h"
-#include "platform/memory.h"
+#include "platform/memory/memory.h"
 #include "platform/platform.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "console/console.h"
-#include "platform/memory.h"
+#include "platform/memory/memory.h"
 #include "support.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/keys.h"
-#include "platform/line.h"
+#include "platform/text/keys.h"
+#include "platform/text/line.h"
 
 namespace {
 

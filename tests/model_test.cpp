@@ -5,7 +5,7 @@
 
 #include "model/player.h"
 #include "model/random.h"
-#include "platform/memory.h"
+#include "platform/memory/memory.h"
 #include "support.h"
 
 namespace {

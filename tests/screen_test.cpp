@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/terminal/screen.h"
+#include "platform/text/screen.h"
 
 namespace {
 

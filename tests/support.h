@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "console/console.h"
-#include "platform/memory.h"
+#include "platform/memory/memory.h"
 
 using Cell = std::pair<int, int>; // (row, column)
 

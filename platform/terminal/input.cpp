@@ -1,5 +1,5 @@
-// The input room: keys are read as bytes, once a frame, and decoded by
-// keys.cpp, whose reader knows an ESC followed by anything unknown for what
+// The input room: keys are read as bytes, once a frame, and decoded by the
+// text library's key decoder, whose reader knows an ESC followed by anything unknown for what
 // it is rather than the Escape key, so a stray sequence cannot end the game.
 // Where the terminal offers the progressive keyboard protocol we turn it on
 // and keep true key-down state; elsewhere each key is a latch set by its
@@ -13,12 +13,12 @@
 #include <csignal>
 #include <ctime>
 
-#include "platform/keys.h"
-#include "platform/keystate.h"
-#include "platform/line.h"
 #include "platform/platform.h"
-#include "platform/terminal/screen.h"
 #include "platform/terminal/session.h"
+#include "platform/text/keys.h"
+#include "platform/text/keystate.h"
+#include "platform/text/line.h"
+#include "platform/text/screen.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // The input room of the terminal backend: the key states, the negotiation
 // of the progressive keyboard protocol, reading and decoding the tty's bytes
-// (by keys.cpp), and the exit prompt's wait. Keys that stand for signals in
+// (by the text library's decoder), and the exit prompt's wait. Keys that stand for signals in
 // the protocol are handed to the session as requests.
 #pragma once
 
-#include "platform/line.h"
+#include "platform/text/line.h"
 
 // Forgets every key and starts asking whether the terminal offers the
 // protocol; the answer comes in with the keys, so it costs no wait.

@@ -4,8 +4,8 @@
 // room's three routines (its strings, cursor moves and the frame's write).
 #pragma once
 
-#include "platform/line.h"
-#include "platform/terminal/screen.h"
+#include "platform/text/line.h"
+#include "platform/text/screen.h"
 
 // Checks that the game can be played here (a terminal on both sides, a known
 // type, cursor addressing, at least the size the game needs)

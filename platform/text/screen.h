@@ -1,6 +1,6 @@
-// The screen room of a terminal backend: the shadow the game writes, what
-// the terminal shows, the once-a-frame update into one output buffer, the
-// glyphs with their fallbacks, and the repaint.
+// The screen room of every backend that drives a text terminal: the shadow
+// the game writes, what the terminal shows, the once-a-frame update into
+// one output buffer, the glyphs with their fallbacks, and the repaint.
 //
 // It knows no terminal database and no device: the terminal's strings come
 // in a ScreenStrings record, and the three routines at the end are supplied

@@ -1,5 +1,5 @@
 // The prompt's line editing. See line.h.
-#include "platform/line.h"
+#include "platform/text/line.h"
 
 #include <cstring>
 

@@ -1,16 +1,16 @@
 // The terminal backend for Linux and macOS, as the seam sees it: what
-// happens when. The work is done in three rooms under platform/terminal/:
-// the session (the terminal's description and modes, signals, suspension,
-// hangup), the screen (the shadow, the once-a-frame update, the glyphs) and
-// the input (key states, the keyboard protocol, the frame's pause as a wait
+// happens when. The work is done in three rooms: the session (the
+// terminal's description and modes, signals, suspension, hangup), the
+// screen (the text library's: the shadow, the once-a-frame update, the
+// glyphs) and the input (key states, the keyboard protocol, the frame's pause as a wait
 // on the terminal, the prompt's line). Only this file makes one room act on
 // what another noted.
 #include <ctime>
 
 #include "platform/platform.h"
 #include "platform/terminal/input.h"
-#include "platform/terminal/screen.h"
 #include "platform/terminal/session.h"
+#include "platform/text/screen.h"
 
 namespace {
 

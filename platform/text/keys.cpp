@@ -1,5 +1,5 @@
 // The key decoder. See keys.h.
-#include "platform/keys.h"
+#include "platform/text/keys.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // decoder whose events it takes, so it is tested and fuzzed on its own.
 #pragma once
 
-#include "platform/keys.h"
+#include "platform/text/keys.h"
 
 // The editing keys, as the terminal's own settings name them.
 struct LineKeys {

@@ -1,10 +1,10 @@
 // The in-memory console. See memory.h.
-#include "platform/memory.h"
+#include "platform/memory/memory.h"
 
 #include <cstring>
 
-#include "platform/cells.h"
 #include "platform/platform.h"
+#include "platform/text/cells.h"
 
 MemoryConsole mem;
 

@@ -6,7 +6,7 @@
 // (emscripten_sleep) and the game resumes where it stood, so the loop keeps
 // its shape and the governor tunes the pace as on any console.
 //
-// The screen is the terminal backend's screen room: the shadow answers the
+// The screen is the text library's screen room: the shadow answers the
 // read-back, and once a frame the changed cells go to the terminal in one
 // write. xterm.js understands the same cursor moves and shows UTF-8.
 //
@@ -19,9 +19,9 @@
 #include <cstdio>
 #include <ctime>
 
-#include "platform/keystate.h"
 #include "platform/platform.h"
-#include "platform/terminal/screen.h"
+#include "platform/text/keystate.h"
+#include "platform/text/screen.h"
 
 namespace {
 

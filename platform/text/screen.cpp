@@ -4,12 +4,12 @@
 // frame the cells that differ go out in a single write, each run of them
 // behind one cursor move. A resize or a return from suspension repaints the
 // screen whole from the shadow.
-#include "platform/terminal/screen.h"
+#include "platform/text/screen.h"
 
 #include <cstring>
 
-#include "platform/cells.h"
 #include "platform/platform.h"
+#include "platform/text/cells.h"
 
 namespace {
 

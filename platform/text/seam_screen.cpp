@@ -2,7 +2,7 @@
 // screen room (a terminal, a web page's terminal): the shadow answers the
 // read-back, and a flush sends the frame's changes in one write.
 #include "platform/platform.h"
-#include "platform/terminal/screen.h"
+#include "platform/text/screen.h"
 
 void conSetCursor(short x, short y) { screenSetCursor(x, y); }
 void conPutCode(int code) { screenPutCode(code); }

@@ -1,5 +1,5 @@
-// The keys as the game polls them, the Windows console's way: down
-// now, or pressed since the last poll. For the backends that keep key state
+// The keys as the game polls them, the Windows console's way: down now, or
+// pressed since the last poll. For the backends that keep key state
 // themselves from the key events they see.
 #pragma once
 
