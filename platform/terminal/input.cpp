@@ -15,6 +15,7 @@
 
 #include "platform/platform.h"
 #include "platform/terminal/session.h"
+#include "platform/terminal/signals.h"
 #include "platform/text/keys.h"
 #include "platform/text/keystate.h"
 #include "platform/text/line.h"
@@ -107,9 +108,9 @@ void apply(const KeyEvent& e)
             in.enterSeen = true;
         break;
     // In the protocol these chords arrive as keys, not as signals.
-    case keyInterrupt: sessionRequestEnd(SIGINT); break;
-    case keyQuit: sessionRequestEnd(SIGQUIT); break;
-    case keySuspend: sessionRequestSuspend(); break;
+    case keyInterrupt: signalsRequestEnd(SIGINT); break;
+    case keyQuit: signalsRequestEnd(SIGQUIT); break;
+    case keySuspend: signalsRequestSuspend(); break;
     case replyProtocolFlags: in.protocolOffered = true; break;
     case replyDeviceAttributes:
         // Every terminal answers this request, and after the protocol query:
@@ -137,7 +138,7 @@ void takeIn(long untilNs)
             return;
         in.emptyReads = n == 0 ? in.emptyReads + 1 : 0;
         if (n < 0 || (n == 0 && (sessionTerminalLost() || in.emptyReads >= 3))) {
-            sessionRequestEnd(SIGHUP);
+            signalsRequestEnd(SIGHUP);
             return;
         }
         if (n == 0)
@@ -175,7 +176,7 @@ void inputStart()
 void inputPause(int ms)
 {
     const long end = nowNs() + ms * 1'000'000L;
-    for (long left = end - nowNs(); left > 0 && sessionEndingSignal() == 0; left = end - nowNs()) {
+    for (long left = end - nowNs(); left > 0 && signalsEndingSignal() == 0; left = end - nowNs()) {
         const Ready ready = waitOnTerminal(left);
         if (ready == timeUp) {
             in.looked = true;
@@ -186,7 +187,7 @@ void inputPause(int ms)
         } else if (ready == cannotWait) {
             // Not a hangup: the pause is still taken, by the clock alone.
             timespec rest{left / 1'000'000'000L, left % 1'000'000'000L};
-            while (nanosleep(&rest, &rest) != 0 && errno == EINTR && sessionEndingSignal() == 0) {
+            while (nanosleep(&rest, &rest) != 0 && errno == EINTR && signalsEndingSignal() == 0) {
             }
             return;
         }
@@ -215,7 +216,7 @@ void inputResumeProtocol() { pushProtocol(); }
 void inputCollectLateAnswer()
 {
     const long end = nowNs() + 100'000'000L;
-    while (in.queryOutstanding && sessionEndingSignal() == 0 && nowNs() < end)
+    while (in.queryOutstanding && signalsEndingSignal() == 0 && nowNs() < end)
         if (waitOnTerminal(end - nowNs()) == readable)
             takeIn(end);
 }

@@ -1,7 +1,7 @@
 // The input room of the terminal backend: the key states, the negotiation
 // of the progressive keyboard protocol, reading and decoding the tty's bytes
 // (by the text library's decoder), and the exit prompt's wait. Keys that stand for signals in
-// the protocol are handed to the session as requests.
+// the protocol are handed to the signals as requests.
 #pragma once
 
 #include "platform/text/line.h"

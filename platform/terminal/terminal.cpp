@@ -1,15 +1,17 @@
 // The terminal backend for Linux and macOS, as the seam sees it: what
-// happens when. The work is done in three rooms: the session (the
-// terminal's description and modes, signals, suspension, hangup), the
-// screen (the text library's: the shadow, the once-a-frame update, the
-// glyphs) and the input (key states, the keyboard protocol, the frame's pause as a wait
-// on the terminal, the prompt's line). Only this file makes one room act on
-// what another noted.
+// happens when. The work is done in its rooms: the session (the terminal's
+// description and modes, entering and leaving, hangup), the signals (their
+// requests, suspension, the crash reset), the screen (the text library's:
+// the shadow, the once-a-frame update, the glyphs) and the input (key
+// states, the keyboard protocol, the frame's pause as a wait on the
+// terminal, the prompt's line). Only this file makes one room act on what
+// another noted.
 #include <ctime>
 
 #include "platform/platform.h"
 #include "platform/terminal/input.h"
 #include "platform/terminal/session.h"
+#include "platform/terminal/signals.h"
 #include "platform/text/screen.h"
 
 namespace {
@@ -43,19 +45,20 @@ void leaveTerminal()
 // gives the terminal back and ends the process as that signal would.
 void actOnRequests()
 {
-    if (const int sig = sessionEndingSignal(); sig != 0) {
+    if (const int sig = signalsEndingSignal(); sig != 0) {
         leaveTerminal();
-        sessionEndBy(sig);
+        signalsEndBy(sig);
     }
-    if (sessionTakeSuspend()) {
+    if (signalsTakeSuspend()) {
         if (sessionInUse())
             giveBack();
-        sessionStop();
+        signalsStop();
         enterTerminal();
         inputResumeProtocol();
         screenFlush();
     }
-    if (sessionTakeResize()) {
+    if (signalsTakeResize()) {
+        sessionReadSize();
         screenResize(sessionRows(), sessionColumns());
         screenRepaint();
         screenFlush();
@@ -77,7 +80,7 @@ int platformOpen(int columns, int rows)
     if (!sessionOpen(strings, columns, rows))
         return 0;
     screenStart(strings);
-    sessionCatchSignals();
+    signalsCatch();
     enterTerminal();
     inputStart();
     screenFlush();

@@ -1,0 +1,40 @@
+// The signals of the terminal backend: the handlers, and the keys that
+// stand for signals, only note a request; the frame's contact with the
+// outside acts on it. The crash signals are the exception: their handler
+// gives the terminal back at once, with what the crash reset holds, and
+// then lets the crash take its course. Signals ignored at start stay
+// ignored.
+#pragma once
+
+#include <termios.h>
+
+#include <cstddef>
+
+void signalsCatch();
+void signalsRequestEnd(int sig);
+void signalsRequestSuspend();
+// The signal that asks the game to end, 0 when none.
+int signalsEndingSignal();
+// True once per request: a suspension, a change of size.
+bool signalsTakeSuspend();
+bool signalsTakeResize();
+// Ends the process as the signal would, the terminal already given back.
+[[noreturn]] void signalsEndBy(int sig);
+// Stops the process until the shell continues it, signals caught again after.
+void signalsStop();
+
+// ---- The crash reset ---------------------------------------------------
+// What gives the terminal back from a crash signal's handler, where nothing
+// but a write and the setting of modes is safe: put together beforehand.
+
+struct CrashReset {
+    // Attributes and line drawing off, the cursor shown, the alternate
+    // screen left: sent with one write.
+    char bytes[256];
+    std::size_t length;
+    termios modes; // the modes as found
+};
+
+// While the terminal is ours (armed), a crash gives it back with this.
+void signalsArmCrashReset(const CrashReset& reset);
+void signalsDisarmCrashReset();
