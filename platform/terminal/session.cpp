@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <variant>
 
 #include "platform/terminal/signals.h"
 
@@ -37,37 +38,29 @@ struct Description {
     char* plain;          // attributes off
     char* altOn;          // the line-drawing set on
     char* altOff;         // and off
-    int lateWrap;         // 1 when the cursor wraps only as the next character comes
-    int autoWrap;         // 1 when writing the last column wraps at all
+    bool lateWrap;        // the cursor wraps only as the next character comes
+    bool autoWrap;        // writing the last column wraps at all
     int describedRows;    // the size, where the system cannot say it:
     int describedColumns; // rows and columns
 };
 
-// Every capability the backend reads: its type, its terminfo name and its
-// field. Names are writable copies, as some curses take them as char*.
+// Every capability the backend reads, by its terminfo name, and its field,
+// whose type says whether it is a string, a flag or a number. The names are
+// writable copies, as some curses take them as char*.
+using D = Description;
 struct Capability {
-    enum Type { string, flag, number } type;
     char name[6];
-    char* Description::*text; // a string's field
-    int Description::*value;  // a flag's (1 or 0) or a number's field
+    std::variant<char * D::*, bool D::*, int D::*> field;
 };
 Capability capabilities[] = {
-    {Capability::string, "cup", &Description::moveTo, nullptr},
-    {Capability::string, "smcup", &Description::enterAlt, nullptr},
-    {Capability::string, "rmcup", &Description::leaveAlt, nullptr},
-    {Capability::string, "enacs", &Description::enableAlt, nullptr},
-    {Capability::string, "acsc", &Description::altPairs, nullptr},
-    {Capability::string, "clear", &Description::clearAll, nullptr},
-    {Capability::string, "civis", &Description::hideCursor, nullptr},
-    {Capability::string, "cnorm", &Description::showCursor, nullptr},
-    {Capability::string, "rev", &Description::reverse, nullptr},
-    {Capability::string, "sgr0", &Description::plain, nullptr},
-    {Capability::string, "smacs", &Description::altOn, nullptr},
-    {Capability::string, "rmacs", &Description::altOff, nullptr},
-    {Capability::flag, "xenl", nullptr, &Description::lateWrap},
-    {Capability::flag, "am", nullptr, &Description::autoWrap},
-    {Capability::number, "lines", nullptr, &Description::describedRows},
-    {Capability::number, "cols", nullptr, &Description::describedColumns},
+    {"cup", &D::moveTo},          {"smcup", &D::enterAlt},
+    {"rmcup", &D::leaveAlt},      {"enacs", &D::enableAlt},
+    {"acsc", &D::altPairs},       {"clear", &D::clearAll},
+    {"civis", &D::hideCursor},    {"cnorm", &D::showCursor},
+    {"rev", &D::reverse},         {"sgr0", &D::plain},
+    {"smacs", &D::altOn},         {"rmacs", &D::altOff},
+    {"xenl", &D::lateWrap},       {"am", &D::autoWrap},
+    {"lines", &D::describedRows}, {"cols", &D::describedColumns},
 };
 
 struct Session {
@@ -86,14 +79,13 @@ void readDescription()
 {
     Description& d = t.terminfo;
     for (Capability& c : capabilities) {
-        switch (c.type) {
-        case Capability::string: {
+        if (const auto* text = std::get_if<char * D::*>(&c.field)) {
             char* s = tigetstr(c.name);
-            d.*c.text = s == reinterpret_cast<char*>(-1) ? nullptr : s; // -1: not a string
-            break;
-        }
-        case Capability::flag: d.*c.value = tigetflag(c.name) > 0 ? 1 : 0; break;
-        case Capability::number: d.*c.value = tigetnum(c.name); break;
+            d.*(*text) = s == reinterpret_cast<char*>(-1) ? nullptr : s; // -1: not a string
+        } else if (const auto* flag = std::get_if<bool D::*>(&c.field)) {
+            d.*(*flag) = tigetflag(c.name) > 0;
+        } else if (const auto* number = std::get_if<int D::*>(&c.field)) {
+            d.*(*number) = tigetnum(c.name);
         }
     }
 }
@@ -118,7 +110,7 @@ ScreenStrings screenStrings()
     strings.utf8 = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
     // Late wrap or none at all: the bottom-right cell can be written without
     // the screen scrolling, as curses does.
-    strings.lastCellSafe = d.lateWrap != 0 || d.autoWrap == 0;
+    strings.lastCellSafe = d.lateWrap || !d.autoWrap;
     return strings;
 }
 
