@@ -1,12 +1,79 @@
 // blockfall: a falling-block puzzle for the text console.
+#include <cstdio>
+#include <cstring>
+
 #include "console/console.h"
 #include "game/game.h"
 #include "platform/platform.h"
 
-int main()
+#ifndef BLOCKFALL_VERSION
+#error "BLOCKFALL_VERSION names the version of the build (the project's, from CMake)"
+#endif
+
+namespace {
+
+// The same on every platform: what the game is, its keys, the way out and
+// the statuses it ends with.
+const char usage[] = "Usage: blockfall [-h | --help | --version]\n"
+                     "\n"
+                     "A falling-block puzzle for the text console. Pieces of four kinds fall\n"
+                     "into a walled well; every row they fill is cleared and scores 18 points.\n"
+                     "\n"
+                     "Keys:\n"
+                     "  Left, Right  move the piece one column\n"
+                     "  Up           turn the piece a quarter turn clockwise\n"
+                     "  Down         push the piece down one row\n"
+                     "  Escape       end the game\n"
+                     "\n"
+                     "When the game ends it asks for Enter: Enter there, or one typed during\n"
+                     "play, leaves, and so does the end of input.\n"
+                     "\n"
+                     "Exit status:\n"
+                     "  0      the prompt was answered\n"
+                     "  1      the game could not start: no terminal, an unknown type, too small\n"
+                     "  2      an argument it does not know\n"
+                     "  128+n  signal n ended it: 130 for Ctrl-C, 129 when the terminal went away\n"
+                     "         (on Windows, Ctrl-C ends it with 0xC000013A)\n";
+
+bool isHelp(const char* argument)
 {
-    // Arguments are ignored. A console we cannot play on has already been
-    // explained on standard error.
+    return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0;
+}
+
+bool isKnown(const char* argument)
+{
+    return isHelp(argument) || std::strcmp(argument, "--version") == 0;
+}
+
+// Answers the command line without a console, as a packaged program does:
+// every argument must be known, and the first says what to print.
+int answer(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (isKnown(argv[i]))
+            continue;
+        // One line, whatever the argument holds.
+        std::fputs("blockfall: unknown argument '", stderr);
+        for (const char* c = argv[i]; *c != '\0'; ++c)
+            std::fputc(static_cast<unsigned char>(*c) < 0x20 ? '?' : *c, stderr);
+        std::fputs("'; blockfall --help lists what it takes\n", stderr);
+        return 2;
+    }
+    if (isHelp(argv[1]))
+        std::fputs(usage, stdout);
+    else
+        std::printf("blockfall %s\n", BLOCKFALL_VERSION);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1)
+        return answer(argc, argv);
+    // A console we cannot play on has already been explained on standard
+    // error.
     if (!platformOpen(screenColumnsNeeded, screenRowsNeeded))
         return 1;
     const int status = runGame();

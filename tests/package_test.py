@@ -40,8 +40,8 @@ class Install(unittest.TestCase):
                                  text=True, env=env)
             self.assertEqual(out.returncode, 0, out.stderr)
             self.assertEqual(out.stderr, "")
-            for heading in ("NAME", "SYNOPSIS", "DESCRIPTION", "KEYS", "SCREEN", "EXIT STATUS",
-                            "TERMINAL", "PLATFORMS"):
+            for heading in ("NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "KEYS", "SCREEN",
+                            "EXIT STATUS", "TERMINAL", "PLATFORMS"):
                 self.assertIn(heading, out.stdout)
         if shutil.which("groff"):
             out = subprocess.run(["groff", "-ww", "-man", "-Tutf8", page], capture_output=True,

@@ -406,6 +406,50 @@ def leading_number(text):
     return int(digits) if digits not in ("", "-") else None
 
 
+# ---- The game's own command line -----------------------------------------
+
+
+def project_version():
+    """The version the build gives the game: the project's, in CMakeLists.txt."""
+    top = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "CMakeLists.txt")
+    with open(top) as f:
+        return re.search(r"project\(blockfall VERSION (\S+)", f.read()).group(1)
+
+
+# What each argument is answered with, without a terminal and on every
+# platform: (arguments, status, what standard output shows).
+ANSWERS = (
+    (("--help",), 0, "usage"),
+    (("-h",), 0, "usage"),
+    (("--version",), 0, "version"),
+    (("--bogus",), 2, ""),
+    (("--help", "--bogus"), 2, ""),
+)
+
+
+def check_answers(test, command, timeout=10):
+    """Checks every row of ANSWERS: the game started by command (a list)
+    with the row's arguments, and no terminal."""
+    for arguments, status, shown in ANSWERS:
+        with test.subTest(arguments=arguments):
+            done = subprocess.run([*command, *arguments], stdin=subprocess.DEVNULL,
+                                  capture_output=True, text=True, timeout=timeout)
+            code, out, err = done.returncode, done.stdout, done.stderr
+            test.assertEqual(code, status, err)
+            if shown == "usage":
+                test.assertTrue(out.startswith("Usage: blockfall"), out)
+                for word in ("Left", "Right", "Up", "Down", "Escape", "Enter", "128+n"):
+                    test.assertIn(word, out)
+            elif shown == "version":
+                test.assertEqual(out, f"blockfall {project_version()}\n")
+            else:
+                test.assertEqual(out, "")
+                test.assertEqual(len(err.splitlines()), 1, err)
+                test.assertIn("--help", err)
+            if status == 0:
+                test.assertEqual(err, "")
+
+
 # ---- The command line -------------------------------------------------------
 
 

@@ -11,8 +11,9 @@ import time
 import unittest
 
 from tests.terminal.harness import (BLOCK, FLOOR_ROW, GAME_OVER_ROW, PROMPT, RATE_ROW, SCORE_ROW,
-                                    SLEEP_ROW, WALL, WELL_WIDTH, Session, leading_number,
-                                    prompt_shown, run_suite, walls_intact, well_cells)
+                                    SLEEP_ROW, WALL, WELL_WIDTH, Session, check_answers,
+                                    leading_number, prompt_shown, run_suite, walls_intact,
+                                    well_cells)
 
 BINARY = None
 
@@ -27,7 +28,11 @@ SQUARE = frozenset({(0, 0), (0, 1), (1, 0), (1, 1)})
 
 
 class Refusals(unittest.TestCase):
-    """Places the game cannot be played: one clear line, status 1."""
+    """Places the game cannot be played: one clear line, status 1. And the
+    command line, answered without a terminal."""
+
+    def test_command_line_answers(self):
+        check_answers(self, [BINARY])
 
     def test_input_not_a_terminal(self):
         run = subprocess.run([BINARY], stdin=subprocess.DEVNULL, capture_output=True, text=True,

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The Windows build on wine's console, inside tmux: the console primitives
-against a real console, and a whole game played to its end.
+against a real console, and a whole game played to its end. And its command
+line, answered without a console.
 
 Usage: python3 -m tests.terminal.windows_test WINE-RUN CONSOLE_TESTS.EXE BLOCKFALL.EXE"""
 
@@ -9,7 +10,8 @@ import time
 import unittest
 
 from tests.terminal.harness import (BLOCK, FLOOR_ROW, GAME_OVER_ROW, PROMPT, SCORE_ROW, WALL,
-                                    WELL_WIDTH, Session, floor_drawn, run_suite)
+                                    WELL_WIDTH, Session, check_answers, floor_drawn,
+                                    run_suite)
 
 WINE_RUN = CONSOLE_TESTS = GAME = None  # set by run_suite
 
@@ -20,6 +22,9 @@ class WindowsConsole(unittest.TestCase):
         self.addCleanup(s.close)
         status = s.status(180)
         self.assertEqual(status, 0, "console tests failed; screen:\n" + "\n".join(s.screen()))
+
+    def test_command_line_answers(self):
+        check_answers(self, [WINE_RUN, GAME], timeout=120)
 
     def test_a_game_left_alone_ends_with_game_over(self):
         s = Session(f"{WINE_RUN} {GAME}")
