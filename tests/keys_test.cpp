@@ -81,6 +81,28 @@ TEST(Keys, ProtocolEventsWithAndWithoutModifiers)
     EXPECT_TRUE(decode("\033[99u\033[122;1u\033[99;5:3u").empty());
 }
 
+TEST(Keys, OnlyARealCtrlMakesTheSignalKeysWhateverElseIsHeld)
+{
+    // The field is 1 plus the bits held: Shift 1, Alt 2, Ctrl 4, Super 8, with
+    // Caps Lock 64 and Num Lock 128 beside them.
+    constexpr int ctrlBit = 4;
+    for (int locks : {0, 64, 128, 192}) {
+        for (int bits = 0; bits < 16; ++bits) {
+            const std::string field = std::to_string(1 + (bits | locks));
+            const auto chord = [&](int key) {
+                return (bits & ctrlBit) != 0 ? std::vector<Seen>{{key, keyPress}}
+                                             : std::vector<Seen>{};
+            };
+            SCOPED_TRACE("modifier field " + field);
+            EXPECT_EQ(decode("\033[99;" + field + "u"), chord(keyInterrupt));
+            EXPECT_EQ(decode("\033[122;" + field + "u"), chord(keySuspend));
+            EXPECT_EQ(decode("\033[92;" + field + "u"), chord(keyQuit));
+            EXPECT_TRUE(decode("\033[97;" + field + "u").empty()); // a: never a chord
+            EXPECT_EQ(decode("\033[1;" + field + "D"), std::vector<Seen>{leftPress});
+        }
+    }
+}
+
 TEST(Keys, RepliesToTheProtocolQuery)
 {
     KeyDecoder d;

@@ -233,6 +233,9 @@ def spawn_on_pty(binary, width=80, height=24, argv=None):
     if pid == 0:
         fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", height, width, 0, 0))
         env = dict(os.environ, TERM="xterm-256color", LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        # As a shell starts it: Python ignores these two for itself.
+        for sig in (signal.SIGPIPE, signal.SIGXFSZ):
+            signal.signal(sig, signal.SIG_DFL)
         os.execvpe(argv[0], argv, env)
     return pid, fd
 
