@@ -18,8 +18,9 @@ import subprocess
 import sys
 import time
 
-from tests.terminal.harness import (RATE_ROW, SLEEP_ROW, WALL, WELL_WIDTH, PtyTerminal, Session,
-                                    proc_status, spawn_on_pty, syscall_counts, well_whole)
+from tests.terminal.harness import (RATE_ROW, SLEEP_ROW, WALL, WELL_WIDTH, piece_in_well,
+                                    proc_status, spawn_on_pty, start_game, start_on_pty,
+                                    syscall_counts)
 
 
 def start_up(binary, runs):
@@ -66,9 +67,8 @@ def least_bytes(before, after):
 def bytes_on_the_wire(binary, seconds):
     """Plays a scripted game on a pty and compares every chunk the game
     wrote with the least that would have shown the same change."""
-    t = PtyTerminal(binary, answers_protocol=False)
-    t.wait(lambda: t.cells(), 5)
-    sent = written = least = 0
+    t = start_on_pty(binary, ready=piece_in_well)
+    written = least = 0
     idle = []
     keys = [b"\x1b[D", b"\x1b[C", b"\x1b[A", b"\x1b[B", b"\x1b[B"]
     began = time.monotonic()
@@ -123,33 +123,29 @@ def fps_of(screen):
 
 def play_in_tmux(binary, seconds):
     """CPU share, wake-ups per frame and peak resident size over a game."""
-    s = Session(binary)
-    s.wait_for(well_whole, 5)
-    pid = s.game_pid()
-    ticks = os.sysconf("SC_CLK_TCK")
-    cpu0 = proc_times(pid)
-    voluntary0 = proc_status(pid, "voluntary_ctxt_switches")
-    involuntary0 = proc_status(pid, "nonvoluntary_ctxt_switches")
-    began = time.monotonic()
-    rates = []
-    keep_playing(s, seconds, lambda sc: rates.append(fps_of(sc) or 0))
-    wall = time.monotonic() - began
-    cpu = (proc_times(pid) - cpu0) / ticks
-    # A wake-up is the game going to sleep and being woken: a voluntary
-    # switch. Involuntary ones are preemptions, counted apart.
-    voluntary = proc_status(pid, "voluntary_ctxt_switches") - voluntary0
-    involuntary = proc_status(pid, "nonvoluntary_ctxt_switches") - involuntary0
-    peak = proc_status(pid, "VmHWM")
-    frames = max(sum(rates), 1)
-    s.close()
-    return cpu / wall, voluntary / frames, involuntary / frames, peak, frames / wall
+    with start_game(binary) as s:
+        pid = s.game_pid()
+        ticks = os.sysconf("SC_CLK_TCK")
+        cpu0 = proc_times(pid)
+        voluntary0 = proc_status(pid, "voluntary_ctxt_switches")
+        involuntary0 = proc_status(pid, "nonvoluntary_ctxt_switches")
+        began = time.monotonic()
+        rates = []
+        keep_playing(s, seconds, lambda sc: rates.append(fps_of(sc) or 0))
+        wall = time.monotonic() - began
+        cpu = (proc_times(pid) - cpu0) / ticks
+        # A wake-up is the game going to sleep and being woken: a voluntary
+        # switch. Involuntary ones are preemptions, counted apart.
+        voluntary = proc_status(pid, "voluntary_ctxt_switches") - voluntary0
+        involuntary = proc_status(pid, "nonvoluntary_ctxt_switches") - involuntary0
+        peak = proc_status(pid, "VmHWM")
+        frames = max(sum(rates), 1)
+        return cpu / wall, voluntary / frames, involuntary / frames, peak, frames / wall
 
 
 def syscalls_per_frame(binary, seconds):
-    s = Session(binary)
-    s.wait_for(well_whole, 5)
-    calls = syscall_counts(s.game_pid(), lambda t: keep_playing(s, t), seconds)
-    s.close()
+    with start_game(binary) as s:
+        calls = syscall_counts(s.game_pid(), lambda t: keep_playing(s, t), seconds)
     # A frame is one pause: the wait on the terminal (with nothing typed, one
     # select; a key typed during it adds one). The first measurements came
     # before that, when the pause was a sleep.
@@ -161,10 +157,8 @@ def syscalls_per_frame(binary, seconds):
 
 def idle_syscalls_per_frame(binary, seconds):
     """Idle frames only: no key typed."""
-    s = Session(binary)
-    s.wait_for(well_whole, 5)
-    calls = syscall_counts(s.game_pid(), time.sleep, seconds)
-    s.close()
+    with start_game(binary) as s:
+        calls = syscall_counts(s.game_pid(), time.sleep, seconds)
     frames = sum(calls.get(name, 0) for name in ("clock_nanosleep", "nanosleep", "select",
                                                    "pselect6"))
     return sum(v for k, v in calls.items() if k != "restart_syscall") / max(frames, 1), calls
@@ -172,14 +166,12 @@ def idle_syscalls_per_frame(binary, seconds):
 
 def heap_allocations(binary, seconds):
     log = f"/tmp/blockfall-valgrind-{os.getpid()}-{seconds}.log"
-    s = Session(f"valgrind --log-file={log} {binary}")
-    s.wait_for(well_whole, 30)
-    keep_playing(s, seconds)
-    s.keys("Escape")
-    time.sleep(1.0)
-    s.keys("Enter")
-    s.status(30)
-    s.close()
+    with start_game(f"valgrind --log-file={log} {binary}", timeout=30) as s:
+        keep_playing(s, seconds)
+        s.keys("Escape")
+        time.sleep(1.0)
+        s.keys("Enter")
+        s.status(30)
     with open(log) as f:
         text = f.read()
     os.unlink(log)
@@ -190,11 +182,9 @@ def heap_allocations(binary, seconds):
 def pace_under_load(binary, seconds):
     busy = subprocess.Popen([sys.executable, "-c", "while True: pass"])
     try:
-        s = Session(binary)
-        s.wait_for(well_whole, 5)
         rates = []
-        keep_playing(s, seconds, lambda sc: rates.append(fps_of(sc)))
-        s.close()
+        with start_game(binary) as s:
+            keep_playing(s, seconds, lambda sc: rates.append(fps_of(sc)))
     finally:
         busy.kill()
     return rates[len(rates) // 2:]

@@ -13,7 +13,7 @@ import sys
 import tempfile
 import unittest
 
-from tests.terminal.harness import PROMPT, Session, have_tmux, well_whole
+from tests.terminal.harness import have_tmux, start_game
 
 BUILD = None
 
@@ -89,13 +89,7 @@ class DebianPackage(unittest.TestCase):
         self.assertEqual(refused.returncode, 1)
         self.assertIn("terminal", refused.stderr)
         if have_tmux():
-            s = Session(binary)
-            self.addCleanup(s.close)
-            s.wait_for(well_whole, 5)
-            s.keys("Escape")
-            s.wait_for(lambda sc: any(r.startswith(PROMPT) for r in sc), 3)
-            s.keys("Enter")
-            self.assertEqual(s.status(), 0)
+            self.assertEqual(start_game(binary, self).leave(), 0)
 
 
 if __name__ == "__main__":

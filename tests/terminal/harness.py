@@ -37,7 +37,9 @@ BLOCK = "\u2588"
 CHECKERBOARD = "\u2592"  # the line-drawing set's 'a', as read back by attributes()
 PROMPT = "Kilepeshez nyomjon ENTER-t"
 WELL_WIDTH = 20  # columns 0 and 19 are walls
-FLOOR_ROW = 13  # rows 0 to 12 are played in
+FLOOR_ROW = 13  # rows 0 to 12 are played in; the row below the floor shows blank
+PANEL_COLUMN = WELL_WIDTH + 1  # "Next:" on row 0, the preview under it
+PREVIEW_ROWS = range(2, 7)
 SCORE_ROW, GAME_OVER_ROW, RATE_ROW, SLEEP_ROW = 15, 16, 18, 19
 
 
@@ -198,10 +200,15 @@ class Session:
 
     def leave(self):
         """Escape, then Enter at the prompt; the game's exit status."""
-        self.keys("Escape")
-        self.wait_for(prompt_shown, 3)
+        self.to_prompt()
         self.keys("Enter")
         return self.status()
+
+    def to_prompt(self):
+        """Escape, and the prompt shown; the session."""
+        self.keys("Escape")
+        self.wait_for(prompt_shown, 3)
+        return self
 
     def stty_unchanged(self):
         self.status()
@@ -220,6 +227,26 @@ class Session:
             pass
         subprocess.run(["tmux", "-L", self.socket, "kill-server"], capture_output=True)
         shutil.rmtree(self.dir, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.close()
+
+
+def start_game(command, test=None, timeout=5, step=0.1, **options):
+    """A Session running command (the game, or a line that starts it), once
+    the whole well shows. It is closed when the test ends, or by `with`."""
+    s = Session(command, **options)
+    if test is not None:
+        test.addCleanup(s.close)
+    try:
+        s.wait_for(well_whole, timeout, step)
+    except BaseException:
+        s.close()
+        raise
+    return s
 
 
 # ---- A game on a pty, with pyte as the terminal ----------------------------
@@ -328,6 +355,27 @@ class PtyTerminal:
             pass
         if self.fd is not None:
             os.close(self.fd)
+            self.fd = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.close()
+
+
+def start_on_pty(binary, test=None, answers_protocol=False, argv=None, ready=None):
+    """A PtyTerminal running the game (or argv), once ready(screen) holds,
+    by default the whole well. It is closed when the test ends, or by `with`."""
+    t = PtyTerminal(binary, answers_protocol, argv)
+    if test is not None:
+        test.addCleanup(t.close)
+    try:
+        t.wait(lambda: (ready or well_whole)(t.screen.display), 5)
+    except BaseException:
+        t.close()
+        raise
+    return t
 
 
 # ---- The game as a process ----------------------------------------------------
@@ -384,6 +432,10 @@ def well_whole(screen):
     return walls_intact(screen) and floor_drawn(screen)
 
 
+def piece_in_well(screen):
+    return well_whole(screen) and bool(well_cells(screen))
+
+
 def well_cells(screen):
     """(row, column) of every block cell inside the well."""
     return {(r, c) for r in range(FLOOR_ROW) for c in range(1, WELL_WIDTH - 1)
@@ -395,8 +447,21 @@ def walls_intact(screen):
                for r in range(FLOOR_ROW))
 
 
+def shape(cells):
+    """The cells moved to the top-left corner, and where they were moved
+    from: (form, (top, left))."""
+    top = min(r for r, _ in cells)
+    left = min(c for _, c in cells)
+    return frozenset((r - top, c - left) for r, c in cells), (top, left)
+
+
+def prompt_row(screen):
+    """The row the prompt shows on, None before it does."""
+    return next((i for i, row in enumerate(screen) if row.startswith(PROMPT)), None)
+
+
 def prompt_shown(screen):
-    return any(row.startswith(PROMPT) for row in screen)
+    return prompt_row(screen) is not None
 
 
 def leading_number(text):

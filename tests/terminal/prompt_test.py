@@ -14,23 +14,10 @@ import tempfile
 import time
 import unittest
 
-from tests.terminal.harness import (PROMPT, PtyTerminal, Session, proc_status, prompt_shown, pyte,
-                                    run_suite, syscall_counts, well_cells, well_whole)
+from tests.terminal.harness import (PROMPT, proc_status, prompt_row, prompt_shown, pyte, run_suite,
+                                    start_game, start_on_pty, syscall_counts, well_cells)
 
 BINARY = None
-
-
-def at_prompt(test, command=None):
-    s = Session(command or BINARY)
-    test.addCleanup(s.close)
-    s.wait_for(well_whole, 5)
-    s.keys("Escape")
-    s.wait_for(prompt_shown, 3)
-    return s
-
-
-def prompt_row(screen):
-    return next(i for i, row in enumerate(screen) if row.startswith(PROMPT))
 
 
 class WaysOut(unittest.TestCase):
@@ -45,16 +32,14 @@ class WaysOut(unittest.TestCase):
         ]
         for what, typed, status in cases:
             with self.subTest(what):
-                s = at_prompt(self)
+                s = start_game(BINARY, self).to_prompt()
                 for keys in typed:
                     s.keys(*keys)
                 self.assertEqual(s.status(3), status)
                 self.assertTrue(s.stty_unchanged())
 
     def test_enter_typed_during_play_answers_at_once(self):
-        s = Session(BINARY)
-        self.addCleanup(s.close)
-        s.wait_for(well_whole, 5)
+        s = start_game(BINARY, self)
         s.keys("Enter")
         time.sleep(0.3)
         s.keys("Escape")
@@ -69,10 +54,8 @@ class WaysOut(unittest.TestCase):
                 folder = tempfile.mkdtemp(prefix="blockfall-hangup-")
                 self.addCleanup(shutil.rmtree, folder, True)
                 status = os.path.join(folder, "status")
-                t = PtyTerminal(BINARY, False, argv=[
+                t = start_on_pty(BINARY, self, argv=[
                     "sh", "-c", f'trap : HUP; "$0"; echo $? > {status}', BINARY])
-                self.addCleanup(t.close)
-                t.wait(lambda: well_whole(t.screen.display), 5)
                 if prompt:
                     t.send(b"\x1b")
                     t.wait(lambda: prompt_shown(t.screen.display), 3)
@@ -87,7 +70,7 @@ class WaysOut(unittest.TestCase):
 
 class TheLine(unittest.TestCase):
     def test_what_is_typed_shows_and_backspace_takes_it_back(self):
-        s = at_prompt(self)
+        s = start_game(BINARY, self).to_prompt()
         s.keys("-l", "h\u00e9llo")
         s.keys("BSpace", "BSpace")
         screen = s.wait_for(lambda sc: sc[prompt_row(sc)].rstrip() == PROMPT + "h\u00e9l", 2)
@@ -98,7 +81,7 @@ class TheLine(unittest.TestCase):
     def test_without_an_alternate_screen_the_shell_starts_a_new_line(self):
         for answer in ("Enter", "C-d"):
             with self.subTest(answer=answer):
-                s = at_prompt(self, f"TERM=linux {BINARY}; printf shell-next")
+                s = start_game(f"TERM=linux {BINARY}; printf shell-next", self).to_prompt()
                 s.keys(answer)
                 screen = s.wait_for(lambda sc: any("shell-next" in row for row in sc), 3)
                 row = next(i for i, r in enumerate(screen) if "shell-next" in r)
@@ -106,7 +89,7 @@ class TheLine(unittest.TestCase):
                 self.assertGreater(row, prompt_row(screen))
 
     def test_a_half_sequence_at_the_prompt_costs_no_wake_ups(self):
-        s = at_prompt(self)
+        s = start_game(BINARY, self).to_prompt()
         pid = s.game_pid()
         s.keys("-H", "1b", "5b")
         time.sleep(0.5)
@@ -119,8 +102,7 @@ class TheLine(unittest.TestCase):
 
 class Frames(unittest.TestCase):
     def test_keys_after_a_paste_act_at_once(self):
-        s = Session(BINARY)
-        self.addCleanup(s.close)
+        s = start_game(BINARY, self)
         start = min(c for _, c in well_cells(s.wait_for(well_cells, 5)))
         s.paste(b"x" * 65536)
         s.keys("Left")
@@ -129,9 +111,7 @@ class Frames(unittest.TestCase):
 
     @unittest.skipIf(shutil.which("strace") is None, "strace is not installed")
     def test_an_idle_frame_is_one_wait_and_one_write(self):
-        s = Session(BINARY)
-        self.addCleanup(s.close)
-        s.wait_for(well_whole, 5)
+        s = start_game(BINARY, self)
         calls = syscall_counts(s.game_pid(), time.sleep, 3)
         calls.pop("restart_syscall", None)  # the call strace found the game in
         waits = calls.get("select", 0) + calls.get("pselect6", 0)

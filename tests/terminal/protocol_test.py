@@ -9,8 +9,7 @@ import sys
 import time
 import unittest
 
-from tests.terminal.harness import (WELL_WIDTH, PtyTerminal, floor_drawn, prompt_shown, pyte,
-                                    run_suite)
+from tests.terminal.harness import WELL_WIDTH, piece_in_well, pyte, run_suite, start_on_pty
 
 BINARY = None
 PUSH, POP = b"\x1b[>3u", b"\x1b[<u"
@@ -21,13 +20,6 @@ def rightmost(cells):
 
 
 class HeldKeys(unittest.TestCase):
-    def start(self, answers_protocol):
-        t = PtyTerminal(BINARY, answers_protocol)
-        self.addCleanup(t.close)
-        t.wait(lambda: floor_drawn(t.screen.display), 5)
-        t.wait(lambda: t.cells(), 5)
-        return t
-
     def columns_moved_by_a_press(self, t):
         """A Right pressed and not yet repeated, and half a second of play."""
         start = rightmost(t.cells())
@@ -36,7 +28,7 @@ class HeldKeys(unittest.TestCase):
         return rightmost(t.cells()) - start
 
     def test_protocol_terminal_holds_keys_down(self):
-        t = self.start(answers_protocol=True)
+        t = start_on_pty(BINARY, self, answers_protocol=True, ready=piece_in_well)
         # The flags are pushed once the answer has been read, which on a
         # slow machine is a frame or more after the first piece shows.
         t.wait(lambda: PUSH in t.raw, 5)
@@ -59,7 +51,7 @@ class HeldKeys(unittest.TestCase):
         self.assertIn(POP, t.raw[t.raw.index(PUSH):])
 
     def test_legacy_terminal_moves_once_per_press(self):
-        t = self.start(answers_protocol=False)
+        t = start_on_pty(BINARY, self, ready=piece_in_well)
         self.assertEqual(self.columns_moved_by_a_press(t), 1)
         self.assertEqual(t.leave(), 0)
         self.assertNotIn(PUSH, t.raw)

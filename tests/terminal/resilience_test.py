@@ -4,52 +4,21 @@ found and no process is left behind.
 
 Usage: python3 -m tests.terminal.resilience_test PATH-TO-BLOCKFALL"""
 
-import os
 import random
-import signal
 import sys
 import time
 import unittest
 
-from tests.terminal.harness import Session, alive, prompt_shown, run_suite, well_whole
+from tests.terminal.harness import (Session, alive, prompt_shown, run_suite, start_game,
+                                    well_whole)
 
 BINARY = None
 
 
-class Signals(unittest.TestCase):
-    def start(self):
-        s = Session(BINARY)
-        self.addCleanup(s.close)
-        s.wait_for(well_whole, 5)
-        return s, s.game_pid()
-
-    def ended(self, s, pid, status):
-        self.assertEqual(s.status(3), status)
-        self.assertTrue(s.stty_unchanged())
-        self.assertTrue(s.restored())
-        self.assertFalse(alive(pid))
-
-    def test_ending_signals_during_play(self):
-        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGQUIT, signal.SIGHUP):
-            with self.subTest(signal=sig.name):
-                s, pid = self.start()
-                os.kill(pid, sig)
-                self.ended(s, pid, 128 + sig)
-
-    def test_sigterm_at_the_prompt(self):
-        s, pid = self.start()
-        s.keys("Escape")
-        s.wait_for(prompt_shown, 3)
-        os.kill(pid, signal.SIGTERM)
-        self.ended(s, pid, 128 + signal.SIGTERM)
-
-    def test_ctrl_c_typed(self):
-        s, pid = self.start()
-        s.keys("C-c")
-        self.ended(s, pid, 130)
-
+class TerminalGone(unittest.TestCase):
     def test_terminal_killed_under_the_game(self):
-        s, pid = self.start()
+        s = start_game(BINARY, self)
+        pid = s.game_pid()
         s.kill_server()
         deadline = time.monotonic() + 1.5
         while alive(pid) and time.monotonic() < deadline:
@@ -73,9 +42,7 @@ class JobControl(unittest.TestCase):
         s.keys("clear; fg", "Enter")
         s.wait_for(well_whole, 3)
         time.sleep(0.5)
-        s.keys("Escape")
-        s.wait_for(prompt_shown, 3)
-        s.keys("Enter")
+        s.to_prompt().keys("Enter")
         time.sleep(0.3)
         s.keys(f"echo $? > {d}/game-status", "Enter")  # fg's status is the game's
         self.assertEqual(s.read("game-status").strip(), "0")
@@ -85,9 +52,7 @@ class JobControl(unittest.TestCase):
 
 class Damage(unittest.TestCase):
     def test_shrunk_and_restored(self):
-        s = Session(BINARY)
-        self.addCleanup(s.close)
-        s.wait_for(well_whole, 5)
+        s = start_game(BINARY, self)
         s.resize(15, 8)
         time.sleep(1.0)
         self.assertIsNone(s.status(0.1), "the game ended while the terminal was small")
@@ -97,9 +62,7 @@ class Damage(unittest.TestCase):
         self.assertTrue(s.stty_unchanged())
 
     def test_random_bytes_during_play(self):
-        s = Session(BINARY)
-        self.addCleanup(s.close)
-        s.wait_for(well_whole, 5)
+        s = start_game(BINARY, self)
         pid = s.game_pid()
         rng = random.Random(1234)
         # Everything but the bytes the terminal itself turns into signals or

@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
-"""Every signal whose default action ends the process, beyond those a
-terminal sends, ends the game as that signal would (status 128+n) with the
-terminal given back: its modes as found, the cursor shown, the alternate
-screen left. The crash signals too, from their own handler. Its parent,
-waiting on it, sees it killed by that signal, as a shell's loop must to
-stop on Ctrl-C.
+"""Every signal whose default action ends the process ends the game as that
+signal would (status 128+n) with the terminal given back: its modes as
+found, the cursor shown, the alternate screen left. The crash signals too,
+from their own handler. Its parent, waiting on it, sees it killed by that
+signal, as a shell's loop must to stop on Ctrl-C.
 
 Usage: python3 -m tests.terminal.signals_test PATH-TO-BLOCKFALL"""
 
@@ -13,45 +12,54 @@ import signal
 import sys
 import unittest
 
-from tests.terminal.harness import PtyTerminal, Session, alive, run_suite, well_whole
+from tests.terminal.harness import Session, alive, run_suite, start_game, start_on_pty, well_whole
 
 BINARY = None
 
-ENDING = ("SIGUSR1", "SIGUSR2", "SIGALRM", "SIGVTALRM", "SIGPROF", "SIGPIPE", "SIGXCPU",
-          "SIGXFSZ", "SIGPOLL", "SIGPWR", "SIGSTKFLT", "SIGRTMIN", "SIGRTMAX")
-CRASH = ("SIGSEGV", "SIGBUS", "SIGFPE", "SIGILL", "SIGABRT", "SIGTRAP", "SIGSYS")
-SENT_BY_A_TERMINAL = ("SIGINT", "SIGTERM", "SIGQUIT", "SIGHUP")
+# Every signal that ends the game: those a terminal sends, the others whose
+# default action ends a process, and the crash signals, handled on the spot.
+ENDING = ("SIGINT", "SIGTERM", "SIGQUIT", "SIGHUP",
+          "SIGUSR1", "SIGUSR2", "SIGALRM", "SIGVTALRM", "SIGPROF", "SIGPIPE", "SIGXCPU",
+          "SIGXFSZ", "SIGPOLL", "SIGPWR", "SIGSTKFLT", "SIGRTMIN", "SIGRTMAX",
+          "SIGSEGV", "SIGBUS", "SIGFPE", "SIGILL", "SIGABRT", "SIGTRAP", "SIGSYS")
+
+
+def on_this_system():
+    """(name, number) of each ending signal this system has."""
+    return [(name, getattr(signal, name)) for name in ENDING if hasattr(signal, name)]
 
 
 class Signals(unittest.TestCase):
-    def test_each_signal_during_play(self):
-        for name in ENDING + CRASH:
-            sig = getattr(signal, name, None)
-            if sig is None:  # not on this system
-                continue
-            with self.subTest(signal=name):
-                # No core files from the crash signals.
-                s = Session(f"ulimit -c 0; {BINARY}")
-                try:
-                    self.end_by(s, sig)
-                finally:
-                    s.close()
+    def test_each_signal_ends_the_game(self):
+        # Sent during play; and two more ways one comes: at the prompt, and
+        # typed (the terminal sends it).
+        cases = [(name, sig, False, None) for name, sig in on_this_system()]
+        cases += [("SIGTERM at the prompt", signal.SIGTERM, True, None),
+                  ("Ctrl-C typed", signal.SIGINT, False, "C-c")]
+        for what, sig, at_prompt, typed in cases:
+            # No core files from the crash signals.
+            with self.subTest(what), start_game(f"ulimit -c 0; {BINARY}") as s:
+                pid = s.game_pid()
+                if at_prompt:
+                    s.to_prompt()
+                if typed:
+                    s.keys(typed)
+                else:
+                    os.kill(pid, sig)
+                self.assertEqual(s.status(3), 128 + sig)
+                self.assertTrue(s.stty_unchanged())
+                self.assertTrue(s.restored())
+                self.assertFalse(alive(pid))
 
     def test_each_signal_kills_the_game_as_its_parent_sees_it(self):
         # Killed by the signal, not an exit with 128+n: a shell's loop stops
         # only when its game dies by SIGINT, and bash says "Terminated".
-        for name in SENT_BY_A_TERMINAL + ENDING + CRASH:
-            sig = getattr(signal, name, None)
-            if sig is None:
-                continue
+        for name, sig in on_this_system():
             with self.subTest(signal=name):
-                t = PtyTerminal(BINARY, False, argv=["sh", "-c", f"ulimit -c 0; exec {BINARY}"])
-                try:
-                    t.wait(lambda: well_whole(t.screen.display), 5)
+                argv = ["sh", "-c", f"ulimit -c 0; exec {BINARY}"]
+                with start_on_pty(BINARY, argv=argv) as t:
                     os.kill(t.pid, sig)
                     self.assertEqual(t.exit_status(3), -sig)
-                finally:
-                    t.close()
 
     def test_ctrl_c_ends_a_shell_loop_of_games(self):
         s = Session("bash --norc --noprofile -i")
@@ -68,20 +76,9 @@ class Signals(unittest.TestCase):
         self.assertEqual(s.read("started"), "1\n")
         self.assertTrue(s.restored())
 
-    def end_by(self, s, sig):
-        s.wait_for(well_whole, 5)
-        pid = s.game_pid()
-        os.kill(pid, sig)
-        self.assertEqual(s.status(3), 128 + sig)
-        self.assertTrue(s.stty_unchanged())
-        self.assertTrue(s.restored())
-        self.assertFalse(alive(pid))
-
     def test_a_signal_ignored_when_started_stays_ignored(self):
         # As under nohup: a hangup is not to end this game.
-        s = Session(f"trap '' HUP; {BINARY}")
-        self.addCleanup(s.close)
-        s.wait_for(well_whole, 5)
+        s = start_game(f"trap '' HUP; {BINARY}", self)
         os.kill(s.game_pid(), signal.SIGHUP)
         self.assertIsNone(s.status(0.5))
         self.assertEqual(s.leave(), 0)

@@ -10,18 +10,12 @@ import sys
 import time
 import unittest
 
-from tests.terminal.harness import (BLOCK, FLOOR_ROW, GAME_OVER_ROW, PROMPT, RATE_ROW, SCORE_ROW,
-                                    SLEEP_ROW, WALL, WELL_WIDTH, Session, check_answers,
-                                    leading_number, prompt_shown, run_suite, walls_intact,
-                                    well_cells)
+from tests.terminal.harness import (BLOCK, FLOOR_ROW, GAME_OVER_ROW, PANEL_COLUMN, PREVIEW_ROWS,
+                                    PROMPT, RATE_ROW, SCORE_ROW, SLEEP_ROW, WALL, WELL_WIDTH,
+                                    Session, check_answers, leading_number, prompt_shown,
+                                    run_suite, shape, start_game, walls_intact, well_cells)
 
 BINARY = None
-
-
-def shape(cells):
-    top = min(r for r, _ in cells)
-    left = min(c for _, c in cells)
-    return frozenset((r - top, c - left) for r, c in cells)
 
 
 SQUARE = frozenset({(0, 0), (0, 1), (1, 0), (1, 1)})
@@ -81,7 +75,7 @@ class ReadmeScreen(unittest.TestCase):
         for r in range(FLOOR_ROW):
             self.assertEqual((rows[r][0], rows[r][WELL_WIDTH - 1]), (WALL, WALL), r)
         self.assertEqual(rows[FLOOR_ROW][:WELL_WIDTH], WALL * WELL_WIDTH)
-        self.assertEqual(rows[0][21:26], "Next:")
+        self.assertEqual(rows[0][PANEL_COLUMN:].rstrip(), "Next:")
         self.assertTrue(rows[SCORE_ROW].startswith("Score: "))
         self.assertRegex(rows[RATE_ROW], r"^\d+FPS")
         self.assertRegex(rows[SLEEP_ROW], r"^ -?\d+")
@@ -89,21 +83,16 @@ class ReadmeScreen(unittest.TestCase):
 
 
 class Play(unittest.TestCase):
-    def start(self):
-        s = Session(BINARY)
-        self.addCleanup(s.close)
-        return s
-
     def test_the_well_the_panel_and_the_pace(self):
-        s = self.start()
+        s = start_game(BINARY, self)
         screen = s.wait_for(lambda sc: sc[SCORE_ROW].startswith("Score: 0"), 5)
         for r in range(FLOOR_ROW):
             self.assertEqual(screen[r][0], WALL, r)
             self.assertEqual(screen[r][WELL_WIDTH - 1], WALL, r)
         self.assertEqual(screen[FLOOR_ROW][:WELL_WIDTH], WALL * WELL_WIDTH)
-        self.assertEqual(screen[14][:20], " " * 20)
-        self.assertEqual(screen[0][21:26], "Next:")
-        self.assertTrue(any(screen[r][21:26].strip() for r in range(2, 7)), "preview drawn")
+        self.assertEqual(screen[FLOOR_ROW + 1][:WELL_WIDTH], " " * WELL_WIDTH)
+        self.assertEqual(screen[0][PANEL_COLUMN:].rstrip(), "Next:")
+        self.assertTrue(any(screen[r][PANEL_COLUMN:].strip() for r in PREVIEW_ROWS), "preview drawn")
         # The governor starts fast and settles within twenty seconds. Pieces
         # are pushed to either side meanwhile, so the game does not end.
         s.wait_for(lambda sc: "FPS" in sc[RATE_ROW], 3)
@@ -123,8 +112,8 @@ class Play(unittest.TestCase):
         with open(os.path.join(os.path.dirname(BINARY), "screen-capture.txt"), "w") as f:
             f.write("\n".join(row.rstrip() for row in screen[:20]).rstrip() + "\n")
         # Escape: the prompt below the sleep line; Enter: status 0.
-        s.keys("Escape")
-        screen = s.wait_for(lambda sc: sc[SLEEP_ROW + 1].startswith(PROMPT), 3)
+        screen = s.to_prompt().screen()
+        self.assertTrue(screen[SLEEP_ROW + 1].startswith(PROMPT))
         # A stray Escape at the prompt does not swallow the Enter after it.
         s.keys("Escape")
         time.sleep(0.3)
@@ -133,7 +122,7 @@ class Play(unittest.TestCase):
         self.assertTrue(s.stty_unchanged())
 
     def test_arrows_move_and_the_walls_stop_the_piece(self):
-        s = self.start()
+        s = start_game(BINARY, self)
         s.wait_for(lambda sc: len(well_cells(sc)) == 4, 5)
         for key, edge, column in (("Left", min, 1), ("Right", max, WELL_WIDTH - 2)):
             def side(sc):
@@ -157,7 +146,7 @@ class Play(unittest.TestCase):
     def test_arrows_in_both_cursor_key_modes(self):
         # Normal mode sends ESC [ D, application mode ESC O D; neither may be
         # taken for the Escape key.
-        s = self.start()
+        s = start_game(BINARY, self)
         screen = s.wait_for(lambda sc: well_cells(sc), 5)
         left = min(c for _, c in well_cells(screen))
         for arrows, column in (("1b5b44 1b4f44", left - 2), ("1b5b43 1b4f43 1b4f43", left + 1)):
@@ -173,24 +162,24 @@ class Play(unittest.TestCase):
         # The first piece is random; a square never turns, so start again
         # until it is something else (a new second deals a new piece).
         for _ in range(10):
-            s = self.start()
+            s = start_game(BINARY, self)
             screen = s.wait_for(lambda sc: len(well_cells(sc)) == 4, 5, step=0.05)
-            before = shape(well_cells(screen))
+            before = shape(well_cells(screen))[0]
             if before == SQUARE:
                 s.close()
                 time.sleep(1.0)
                 continue
             s.keys("Up")
             after = shape(well_cells(s.wait_for(
-                lambda sc: len(well_cells(sc)) == 4 and shape(well_cells(sc)) != before, 2,
-                step=0.02)))
+                lambda sc: len(well_cells(sc)) == 4 and shape(well_cells(sc))[0] != before, 2,
+                step=0.02)))[0]
             self.assertEqual(len(after), 4)
             self.assertEqual(s.leave(), 0)
             return
         self.fail("ten squares in a row")
 
     def test_holding_down_stacks_pieces_until_game_over(self):
-        s = self.start()
+        s = start_game(BINARY, self)
         deadline = time.monotonic() + 120
         while "Game Over" not in s.screen()[GAME_OVER_ROW]:
             self.assertLess(time.monotonic(), deadline, "no game over")

@@ -20,10 +20,13 @@ import time
 import unittest
 import zipfile
 
-from tests.terminal.harness import BLOCK, FLOOR_ROW, PROMPT, WELL_WIDTH, Session, run_suite, well_whole
+from tests.terminal.harness import (FLOOR_ROW, GAME_OVER_ROW, PROMPT, SCORE_ROW, SLEEP_ROW,
+                                    WELL_WIDTH, run_suite, shape, start_game, well_cells)
 
 WINE_RUN = GAME = KEYPRESS = BUILD = None
 STATUS_CONTROL_C_EXIT = 0xC000013A
+BOTTOM = FLOOR_ROW - 1  # the well's lowest row
+INSIDE = WELL_WIDTH - 2  # the cells of a row between the walls
 keypress = None  # the helper, started once for the whole suite
 
 
@@ -64,24 +67,13 @@ def held(key):
         command(f"up {key}")
 
 
-def blocks(screen):
-    return {(r, c) for r in range(FLOOR_ROW) for c in range(1, WELL_WIDTH - 1) if screen[r][c] == BLOCK}
-
-
-def shape(cells):
-    """The cells moved to the top-left corner, and where they were moved from."""
-    top = min(r for r, _ in cells)
-    left = min(c for _, c in cells)
-    return frozenset((r - top, c - left) for r, c in cells), (top, left)
-
-
 def turned(form):
     """A quarter turn clockwise, as the game turns its 5x5 grid."""
     return shape({(c, -r) for r, c in form})[0]
 
 
 def resting(cells, landed):
-    return any(r == 12 or (r + 1, c) in landed for r, c in cells)
+    return any(r == BOTTOM or (r + 1, c) in landed for r, c in cells)
 
 
 class Game:
@@ -89,17 +81,16 @@ class Game:
     the falling piece is what the screen shows besides them."""
 
     def __init__(self, test, exe):
-        self.session = Session(f"{WINE_RUN} {exe}")
-        test.addCleanup(self.session.close)
+        self.session = start_game(f"{WINE_RUN} {exe}", test, timeout=60, step=0.3)
         self.landed = set()
-        self.screen = self.session.wait_for(well_whole, 60, step=0.3)
+        self.screen = self.session.screen()
 
     def wait(self, predicate, timeout=10):
         self.screen = self.session.wait_for(predicate, timeout)
         return self.screen
 
     def piece(self, screen=None):
-        return blocks(screen or self.screen) - self.landed
+        return well_cells(screen or self.screen) - self.landed
 
     def next_piece(self):
         """Waits for the next piece to show whole on the board, pushing it
@@ -132,7 +123,7 @@ class Game:
         after it."""
         def landed(sc):
             if board is not None:  # below where the next piece comes in
-                return {(r, c) for r, c in blocks(sc) if r > 5} == board
+                return {(r, c) for r, c in well_cells(sc) if r > 5} == board
             return len(self.piece(sc)) == 4 and resting(self.piece(sc), self.landed)
         with held("down"):
             self.wait(landed, 30)
@@ -182,7 +173,8 @@ class Keys(unittest.TestCase):
     def test_arrows_move_and_turn_the_piece_and_escape_ends_the_game(self):
         game = Game(self, GAME)
         before = shape(game.next_piece())
-        self.assertEqual(game.screen[14][:20], " " * 20, "the row below the floor shows blank")
+        self.assertEqual(game.screen[FLOOR_ROW + 1][:WELL_WIDTH], " " * WELL_WIDTH,
+                         "the row below the floor shows blank")
         after = shape(game.steer("left", shifted(1, -1)))
         self.assertEqual(after[1][1], before[1][1] - 1)
         after = shape(game.steer("right", shifted(1, +1)))
@@ -219,15 +211,15 @@ class Keys(unittest.TestCase):
 
         tap("escape")
         # The prompt follows the sleep line, on the row below it.
-        self.assertEqual(game.end(20), 0)
+        self.assertEqual(game.end(SLEEP_ROW + 1), 0)
 
     def test_a_row_filled_by_steering_is_cleared_and_scored(self):
         game = Game(self, GAME)
-        filled = 0  # row 12 is filled from the left, up to this column
+        filled = 0  # the bottom row is filled from the left, up to this column
         spares = 0  # pieces that fit nowhere in the row, put on its filled part
-        while filled < 18:
+        while filled < INSIDE:
             piece = game.next_piece()
-            width, form = self.flat_form(piece, 18 - filled)
+            width, form = self.flat_form(piece, INSIDE - filled)
             if form is not None:
                 target = filled + 1
                 while shape(game.piece())[0] != form:
@@ -238,27 +230,27 @@ class Keys(unittest.TestCase):
             while shape(game.piece())[1][1] != target:
                 dc = -1 if shape(game.piece())[1][1] > target else 1
                 game.steer("left" if dc < 0 else "right", shifted(1, dc))
-            if filled + width < 18:
+            if filled + width < INSIDE:
                 game.drop()
                 filled += width
-                self.assertEqual({c for r, c in game.landed if r == 12}, set(range(1, filled + 1)))
+                self.assertEqual({c for r, c in game.landed if r == BOTTOM}, set(range(1, filled + 1)))
                 continue
             # The last piece fills the row, which is cleared as it lands:
             # everything above drops by one.
             height = max(r for r, _ in form)
-            whole = game.landed | {(12 - height + r, target + c) for r, c in form}
-            game.drop({(r + 1, c) for r, c in whole if 5 <= r < 12})
-            filled = 18
+            whole = game.landed | {(BOTTOM - height + r, target + c) for r, c in form}
+            game.drop({(r + 1, c) for r, c in whole if 5 <= r < BOTTOM})
+            filled = INSIDE
         # Shown from the next gravity frame on (timed to the frame by the
         # simulation suite, not here).
-        game.wait(lambda sc: sc[15].startswith("Score: 18"), 10)
+        game.wait(lambda sc: sc[SCORE_ROW].startswith("Score: 18"), 10)
         tap("escape")
-        self.assertEqual(game.end(20), 0)
+        self.assertEqual(game.end(SLEEP_ROW + 1), 0)
 
     @staticmethod
     def flat_form(piece, room):
         """The widest turn of the piece whose bottom row is whole and fits
-        the room left in row 12, leaving no room of one (only a bar could
+        the room left in the bottom row, leaving no room of one (only a bar could
         fill that); None where no turn does (the piece is then put on the
         filled part)."""
         form = shape(piece)[0]
@@ -296,8 +288,8 @@ class WaysOut(unittest.TestCase):
         exe = glob.glob(os.path.join(out, "*", "blockfall.exe"))[0]
         game = Game(self, exe)
         with held("down"):  # stacks the pieces up quickly
-            game.wait(lambda sc: sc[16].startswith("Game Over"), 120)
-        self.assertEqual(game.end(17), 0)
+            game.wait(lambda sc: sc[GAME_OVER_ROW].startswith("Game Over"), 120)
+        self.assertEqual(game.end(GAME_OVER_ROW + 1), 0)
 
 
 if __name__ == "__main__":

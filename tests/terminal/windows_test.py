@@ -10,8 +10,8 @@ import time
 import unittest
 
 from tests.terminal.harness import (BLOCK, FLOOR_ROW, GAME_OVER_ROW, PROMPT, SCORE_ROW, WALL,
-                                    WELL_WIDTH, Session, check_answers, floor_drawn,
-                                    run_suite)
+                                    WELL_WIDTH, Session, check_answers, run_suite,
+                                    start_game)
 
 WINE_RUN = CONSOLE_TESTS = GAME = None  # set by run_suite
 
@@ -27,9 +27,8 @@ class WindowsConsole(unittest.TestCase):
         check_answers(self, [WINE_RUN, GAME], timeout=120)
 
     def test_a_game_left_alone_ends_with_game_over(self):
-        s = Session(f"{WINE_RUN} {GAME}")
-        self.addCleanup(s.close)
-        screen = s.wait_for(floor_drawn, 60, step=0.5)
+        s = start_game(f"{WINE_RUN} {GAME}", self, timeout=60, step=0.5)
+        screen = s.screen()
         for r in range(FLOOR_ROW):
             self.assertEqual(screen[r][0], WALL, r)
             self.assertEqual(screen[r][WELL_WIDTH - 1], WALL, r)
