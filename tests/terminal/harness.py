@@ -50,7 +50,17 @@ def have_tmux():
 # ---- A game in tmux -----------------------------------------------------
 
 
-class Session:
+class Closing:
+    """Closed at the end of a `with` block."""
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.close()
+
+
+class Session(Closing):
     """One game (or any command) running in its own tmux server.
 
     The command runs under a small shell that records `stty -g` before and
@@ -228,25 +238,26 @@ class Session:
         subprocess.run(["tmux", "-L", self.socket, "kill-server"], capture_output=True)
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def __enter__(self):
-        return self
 
-    def __exit__(self, *_):
-        self.close()
+
+def started(game, test, ready):
+    """The game (a Session or a PtyTerminal) once ready() has returned; it is
+    closed when the test ends, when given, or else by `with`."""
+    if test is not None:
+        test.addCleanup(game.close)
+    try:
+        ready()
+    except BaseException:
+        game.close()
+        raise
+    return game
 
 
 def start_game(command, test=None, timeout=5, step=0.1, **options):
     """A Session running command (the game, or a line that starts it), once
-    the whole well shows. It is closed when the test ends, or by `with`."""
+    the whole well shows."""
     s = Session(command, **options)
-    if test is not None:
-        test.addCleanup(s.close)
-    try:
-        s.wait_for(well_whole, timeout, step)
-    except BaseException:
-        s.close()
-        raise
-    return s
+    return started(s, test, lambda: s.wait_for(well_whole, timeout, step))
 
 
 # ---- A game on a pty, with pyte as the terminal ----------------------------
@@ -270,7 +281,7 @@ def spawn_on_pty(binary, width=80, height=24, argv=None):
 QUERY, ATTRIBUTES = b"\x1b[?u", b"\x1b[c"
 
 
-class PtyTerminal:
+class PtyTerminal(Closing):
     """A terminal that answers the game's device-attributes request, and the
     keyboard-protocol query too when answers_protocol is set."""
 
@@ -357,25 +368,12 @@ class PtyTerminal:
             os.close(self.fd)
             self.fd = None
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *_):
-        self.close()
-
 
 def start_on_pty(binary, test=None, answers_protocol=False, argv=None, ready=None):
     """A PtyTerminal running the game (or argv), once ready(screen) holds,
-    by default the whole well. It is closed when the test ends, or by `with`."""
+    by default the whole well."""
     t = PtyTerminal(binary, answers_protocol, argv)
-    if test is not None:
-        test.addCleanup(t.close)
-    try:
-        t.wait(lambda: (ready or well_whole)(t.screen.display), 5)
-    except BaseException:
-        t.close()
-        raise
-    return t
+    return started(t, test, lambda: t.wait(lambda: (ready or well_whole)(t.screen.display), 5))
 
 
 # ---- The game as a process ----------------------------------------------------
