@@ -63,6 +63,11 @@ int answer(int argc, char** argv)
         std::fputs(usage, stdout);
     else
         std::printf("blockfall %s\n", BLOCKFALL_VERSION);
+    // An answer lost on the way (a full disk, a closed pipe) is no success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::perror("blockfall: standard output");
+        return 1;
+    }
     return 0;
 }
 

@@ -27,6 +27,13 @@ class Refusals(unittest.TestCase):
 
     def test_command_line_answers(self):
         check_answers(self, [BINARY])
+        # An answer that could not be written is no success.
+        for arguments in (["--help"], ["--version"]):
+            with self.subTest(arguments=arguments), open("/dev/full", "w") as full:
+                run = subprocess.run([BINARY, *arguments], stdout=full, stderr=subprocess.PIPE,
+                                     text=True, timeout=10)
+                self.assertEqual(run.returncode, 1)
+                self.assertIn("standard output", run.stderr)
 
     def test_input_not_a_terminal(self):
         run = subprocess.run([BINARY], stdin=subprocess.DEVNULL, capture_output=True, text=True,
