@@ -14,8 +14,12 @@ const again = $('again');
 
 // ---- What the page says ------------------------------------------------
 
+const touchScreen = matchMedia('(any-pointer: coarse)');
 const says = {
-  playing: 'Left and Right move, Up turns, Down pushes down, Escape ends the game.',
+  get playing() {
+    return touchScreen.matches ? 'Hold Left or Right to move; Turn turns, Down pushes down, End ends the game.'
+                               : 'Left and Right move, Up turns, Down pushes down, Escape ends the game.';
+  },
   prompt: 'Game over. Press Enter (or the Enter button) to end it.',
   ended: 'The game has ended. Play again (Enter or Space) starts a new one.',
 };
@@ -168,6 +172,8 @@ async function start() {
   });
   document.addEventListener('keydown', (event) => {
     const activates = event.key === 'Enter' || event.key === ' ';
+    if (event.repeat && root.dataset.phase === 'ended')
+      return event.preventDefault(); // the Enter that ended the game, still held, plays no new one
     if (event.target === input || browsers(event) || (activates && control(event.target)))
       return;
     if (page.playing) {
