@@ -114,10 +114,7 @@ await browser.close();
 // Playwright keeps its pages visible): its FPS and sleep lines once a
 // second before and after, and the frames it drew while hidden.
 const raw = await rawChromium(chromium);
-const { targetId } = await raw.send('Target.createTarget', { url: server.url });
-const { sessionId } = await raw.send('Target.attachToTarget', { targetId, flatten: true });
-const tab = { evaluate: async (f, arg) => (await raw.send('Runtime.evaluate', {
-  expression: `(${f})(${JSON.stringify(arg)})`, returnByValue: true }, sessionId)).result.value };
+const tab = await raw.open(server.url);
 const pause = (seconds) => new Promise((resolve) => setTimeout(resolve, seconds * 1000));
 const paceLines = async (seconds) => {
   const lines = [];
@@ -133,9 +130,9 @@ await tab.evaluate(() => {
   terminal.write = (...args) => { window.drawnHidden += document.hidden ? 1 : 0; return write(...args); };
 });
 const before = await paceLines(3);
-await raw.send('Target.createTarget', { url: 'about:blank' }); // in front of the game's tab
+await raw.open('about:blank'); // in front of the game's tab
 await pause(Number(hiddenFor));
-await raw.send('Target.activateTarget', { targetId });
+await raw.send('Target.activateTarget', { targetId: tab.targetId });
 console.log(`\nhidden ${hiddenFor} s: before, once a second: ${before}; frames drawn while hidden: ` +
             `${await tab.evaluate(() => window.drawnHidden)}; after: ${await paceLines(8)}`);
 await raw.close();

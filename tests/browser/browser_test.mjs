@@ -44,31 +44,30 @@ function shapeOf(cells) {
   return cells.map(([y, x]) => `${y - top},${x - left}`).sort().join(' ');
 }
 const turnedClockwise = (cells) => cells.map(([y, x]) => [x, -y]);
+const SQUARE = '0,0 0,1 1,0 1,1'; // the one piece that does not turn
 
 let server, browser, page, errors;
 let piece; // the falling piece as last seen
 
-// The clock stands at START until the game's first write, which comes
-// before it seeds, however long the page took to load.
-function startClockAt(start) {
-  const now = Date.now;
-  let since = null;
-  Date.now = () => (since === null ? start : start + now() - since);
-  let blockfall;
-  Object.defineProperty(window, 'blockfall', {
-    get: () => blockfall,
-    set: (page) => {
-      blockfall = page;
-      const write = page.terminal.write.bind(page.terminal);
-      page.terminal.write = (...args) => { since ??= now(); return write(...args); };
-    },
-  });
-}
-
 before(async () => {
   server = await serve(pageDir);
   ({ browser, page, errors } = await launch(nodeModules, chromium));
-  await page.addInitScript(startClockAt, START);
+  // The clock stands at START until the game's first write, which comes
+  // before it seeds, however long the page took to load.
+  await page.addInitScript((start) => {
+    const now = Date.now;
+    let since = null;
+    Date.now = () => (since === null ? start : start + now() - since);
+    let blockfall;
+    Object.defineProperty(window, 'blockfall', {
+      get: () => blockfall,
+      set: (page) => {
+        blockfall = page;
+        const write = page.terminal.write.bind(page.terminal);
+        page.terminal.write = (...args) => { since ??= now(); return write(...args); };
+      },
+    });
+  }, START);
   // Every keydown the page leaves to the browser, seen after the page's own handlers.
   await page.addInitScript(() => {
     window.keysLeftToBrowser = [];
@@ -85,28 +84,28 @@ after(async () => {
   await server?.close();
 });
 
-// Every screen the terminal shows, one per write: the game writes once a
-// frame. Also the writes as they are made, and how many of both there were
-// at each change of the page's visibility (seen before the page sees it).
+// Every screen the terminal shows, one per write: the game writes once a frame.
+// At each change of visibility, the writes made and the screens shown so far.
 async function recordFrames(target = page) {
   await target.evaluate(() => {
     const terminal = window.blockfall.terminal;
     const write = terminal.write.bind(terminal);
-    const seen = window.seen = { writes: 0, shownFrames: [], at: [] };
-    terminal.write = (data, done) => {
-      ++seen.writes;
-      write(data, () => {
-        const rows = [];
-        for (let y = 0; y < terminal.rows; ++y)
-          rows.push(terminal.buffer.active.getLine(y).translateToString(true));
-        seen.shownFrames.push(rows);
-        done?.();
-      });
-    };
-    addEventListener('visibilitychange', () => seen.at.push(seen.writes, seen.shownFrames.length), true);
+    window.shownFrames = [];
+    let writes = 0;
+    window.visibilityChanges = []; // seen before the page's own listener lets the game go on
+    addEventListener('visibilitychange', () => window.visibilityChanges.push([writes, window.shownFrames.length]), true);
+    terminal.write = (data, done) => write(data, () => {
+      const rows = [];
+      for (let y = 0; y < terminal.rows; ++y)
+        rows.push(terminal.buffer.active.getLine(y).translateToString(true));
+      window.shownFrames.push(rows);
+      done?.();
+    });
+    const recorded = terminal.write;
+    terminal.write = (...args) => { ++writes; return recorded(...args); };
   });
 }
-const takeFrames = () => page.evaluate(() => window.seen.shownFrames.splice(0));
+const takeFrames = () => page.evaluate(() => window.shownFrames.splice(0));
 
 test('the page shows the well, the panel and the two status lines in place', async () => {
   const rows = await waitForScreen(page, (r) => wholeWell(r) && /^\d+FPS/.test(r[RATE_ROW]),
@@ -116,7 +115,7 @@ test('the page shows the well, the panel and the two status lines in place', asy
   assert.match(rows[SLEEP_ROW], /^ -?\d+\s*$/, 'the sleep line at column 1');
   piece = blocks(await waitForScreen(page, (r) => blocks(r).length === 4,
                                      'the first piece whole in the well'));
-  assert.notEqual(shapeOf(piece), '0,0 0,1 1,0 1,1', 'the start time must deal a piece that turns');
+  assert.notEqual(shapeOf(piece), SQUARE, 'the start time must deal a piece that turns');
   await recordFrames();
 });
 
@@ -215,22 +214,20 @@ test('a hidden page stands still, then goes on at the pace it had', async () => 
   const raw = await rawChromium(chromium);
   const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
   try {
-    const { targetId } = await raw.send('Target.createTarget', { url: server.url });
-    const { sessionId } = await raw.send('Target.attachToTarget', { targetId, flatten: true });
-    const tab = { evaluate: async (f, arg) => (await raw.send('Runtime.evaluate', {
-      expression: `(${f})(${JSON.stringify(arg)})`, returnByValue: true }, sessionId)).result.value };
+    const tab = await raw.open(server.url);
     await waitForScreen(tab, (r) => /^\d+FPS/.test(r[RATE_ROW]), 'the rate line');
     await sleep(6000); // the governor settles
     await recordFrames(tab);
     await sleep(1000);
-    await raw.send('Target.createTarget', { url: 'about:blank' }); // in front of the game's tab
+    await raw.open('about:blank'); // in front of the game's tab
     await sleep(5000);
-    await raw.send('Target.activateTarget', { targetId });
+    await raw.send('Target.activateTarget', { targetId: tab.targetId });
     await sleep(2500);
-    const { at: [drawnHiding, , drawnShowing, shownShowing], shownFrames } = await tab.evaluate(() => window.seen);
-    assert.equal(drawnShowing, drawnHiding, 'frames drawn while hidden');
-    const [before, after, later] = [shownShowing - 1, shownShowing, shownFrames.length - 1]
-      .map((i) => [RATE_ROW, SLEEP_ROW].map((y) => parseInt(shownFrames[i][y], 10)));
+    const [[hiding], [showing, shown]] = await tab.evaluate(() => window.visibilityChanges);
+    assert.equal(showing, hiding, 'frames drawn while hidden');
+    const frames = await tab.evaluate(() => window.shownFrames);
+    const [before, after, later] = [shown - 1, shown, frames.length - 1]
+      .map((i) => [RATE_ROW, SLEEP_ROW].map((y) => parseInt(frames[i][y], 10)));
     assert.ok([...after, later[0]].every((x, i) => Math.abs(x - before[i % 2]) <= 2),
               `FPS and sleep: ${before} before, ${after} on showing, FPS ${later[0]} later`);
   } finally {
@@ -263,9 +260,9 @@ test('the terminal and the buttons fit every window, with no sideways scrolling'
 
 test('on a phone the buttons play: a tap on Turn turns, a held Right walks to the wall', async () => {
   const phone = await browser.newPage({ viewport: { width: 390, height: 844 }, isMobile: true, hasTouch: true });
-  await phone.addInitScript(startClockAt, START);
   await phone.goto(server.url);
-  const first = blocks(await waitForScreen(phone, (r) => blocks(r).length === 4, 'a piece'));
+  const first = blocks(await waitForScreen(phone, (r) => blocks(r).length === 4 && shapeOf(blocks(r)) !== SQUARE,
+                                           'a piece that turns'));
   await phone.getByRole('button', { name: /^Turn/ }).tap();
   await waitForScreen(phone, (r) => blocks(r).length === 4 && shapeOf(blocks(r)) === shapeOf(turnedClockwise(first)),
                       'the piece turned');

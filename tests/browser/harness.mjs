@@ -81,11 +81,19 @@ export async function rawChromium(chromiumPath) {
     answers.set(++id, ({ result, error }) => (error ? reject(new Error(`${method}: ${error.message}`)) : resolve(result)));
     browser.stdio[3].write(`${JSON.stringify({ id, method, params, sessionId })}\0`);
   });
+  // A new tab in front, at `url`: its target, and evaluate() in it as on a Playwright page.
+  const open = async (url) => {
+    const { targetId } = await send('Target.createTarget', { url });
+    const { sessionId } = await send('Target.attachToTarget', { targetId, flatten: true });
+    const evaluate = async (f, arg) => (await send('Runtime.evaluate', {
+      expression: `(${f})(${JSON.stringify(arg)})`, returnByValue: true }, sessionId)).result.value;
+    return { targetId, evaluate };
+  };
   const close = () => new Promise((done) => {
     browser.once('exit', () => rm(profile, { recursive: true }).then(done));
     send('Browser.close');
   });
-  return { send, close };
+  return { send, open, close };
 }
 
 // The terminal's rows as text, read from its buffer: blank while the page
