@@ -1,23 +1,25 @@
 // The browser backend: the game compiled to WebAssembly, playing on an
-// xterm.js terminal in a web page (web/index.html sets it up).
+// xterm.js terminal in a web page (web/page.mjs sets it up).
 //
 // The frame loop blocks in its pause and in the exit prompt's wait, and a
 // page must never block: with Asyncify those waits hand the browser its turn
-// (emscripten_sleep) and the game resumes where it stood, so the loop keeps
-// its shape and the governor tunes the pace as on any console.
+// and the game resumes where it stood, so the loop keeps its shape and the
+// governor tunes the pace as on any console.
 //
 // The screen is the text library's screen room: the shadow answers the
 // read-back, and once a frame the changed cells go to the terminal in one
 // write. xterm.js understands the same cursor moves and shows UTF-8.
 //
-// Keys come from the page's key-down and key-up events, queued by the page
-// while the game waits and taken in at the frame's Escape poll. Each key is
-// down now or was pressed since its last poll, which is what the Windows
-// console's GetAsyncKeyState answers.
+// Keys come from the page's key-down and key-up events and its buttons,
+// queued by the page while the game waits and taken in at the frame's Escape
+// poll. Each key is down now or was pressed since its last poll, which is
+// what the Windows console's GetAsyncKeyState answers.
+//
+// Time is the page's game clock, which stands while the page is hidden: a
+// hidden page is a suspended game, as a terminal game under Ctrl-Z is.
 #include <emscripten.h>
 
 #include <cstdio>
-#include <ctime>
 
 #include "platform/platform.h"
 #include "platform/text/keystate.h"
@@ -27,13 +29,11 @@ namespace {
 
 // ---- The page ----------------------------------------------------------
 // Module.blockfall is the page's side: its terminal, the queue of key
-// events, and what to show when the run is over.
+// events, the game's clock, and what it shows at each step of a game.
 
-// Whether the page made a terminal of at least the game's size.
-EM_JS(int, pageTerminalReady, (int columns, int rows), {
-    const terminal = Module.blockfall && Module.blockfall.terminal;
-    return terminal && terminal.cols >= columns && terminal.rows >= rows ? 1 : 0;
-});
+// A new game: the page forgets keys typed before it and shows the game's
+// keys. 0 when its terminal is smaller than the game.
+EM_JS(int, pageOpen, (int columns, int rows), { return Module.blockfall.open(columns, rows); });
 EM_JS(int, pageRows, (), { return Module.blockfall.terminal.rows; });
 EM_JS(int, pageColumns, (), { return Module.blockfall.terminal.cols; });
 
@@ -48,10 +48,17 @@ EM_JS(int, pageNextKey, (), {
     return keys.length > 0 ? keys.shift() : -1;
 });
 
+EM_JS(void, pagePrompting, (), { Module.blockfall.prompting(); });
 EM_JS(void, pageEnded, (), { Module.blockfall.ended(); });
 
+// The game's clock in milliseconds: the page's time less the time it spent hidden.
+EM_JS(double, pageClock, (), { return Module.blockfall.clock(); });
+// Hands the browser its turn for about `ms` milliseconds; on a hidden page,
+// until it shows again.
+EM_ASYNC_JS(void, pagePause, (double ms), { await Module.blockfall.pause(ms); });
+
 constexpr int keyDownFlag = 0x10000;
-constexpr int focusLost = 0; // the page lost the keyboard: no key is down any more
+constexpr int allKeysUp = 0; // the page lost the keyboard or was hidden: no key is down any more
 
 // ---- Keys --------------------------------------------------------------
 
@@ -66,7 +73,7 @@ void takeKeys()
     for (int event = pageNextKey(); event >= 0; event = pageNextKey()) {
         const int key = event & ~keyDownFlag;
         const bool down = (event & keyDownFlag) != 0;
-        if (key == focusLost) {
+        if (key == allKeysUp) {
             // Its key-up goes elsewhere: a key held while the page lost the
             // keyboard would otherwise stay down for good.
             for (KeyState& k : input.keys.of)
@@ -98,7 +105,7 @@ void sendFrame(const char* bytes, std::size_t length) { pageWrite(bytes, length)
 
 int platformOpen(int columns, int rows)
 {
-    if (!pageTerminalReady(columns, rows)) {
+    if (!pageOpen(columns, rows)) {
         std::fprintf(stderr, "blockfall: the page has no terminal of %d columns by %d rows\n",
                      columns, rows);
         return 0;
@@ -139,12 +146,21 @@ void waitForEnter()
         return;
     screenShowCursor();
     conFlush();
+    pagePrompting();
     while (!input.enterSeen) {
-        emscripten_sleep(20);
+        pagePause(20);
         takeKeys();
     }
 }
 
-void sleepMs(int ms) { emscripten_sleep(static_cast<unsigned>(ms)); }
+// The pause runs on the game's clock: one that the page spent partly hidden
+// goes on, once the page shows, for what was left of it, and the frame
+// resumes at the pace it had.
+void sleepMs(int ms)
+{
+    const double until = pageClock() + ms;
+    for (double left = ms; left >= 1; left = until - pageClock())
+        pagePause(left);
+}
 
-int wallClock() { return static_cast<int>(std::time(nullptr)); }
+int wallClock() { return static_cast<int>(pageClock() / 1000); }

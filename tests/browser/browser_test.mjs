@@ -1,5 +1,6 @@
 // The web page in headless chromium: one game played through the page's
-// keys, checked on the terminal's buffer, step by step.
+// keys, checked on the terminal's buffer, step by step; then a hidden page,
+// other windows and a phone's buttons, and a page that cannot play.
 //
 // Usage: node browser_test.mjs PAGE-FOLDER NODE-MODULES CHROMIUM SCREENSHOT
 // Exits 77 (skipped) when the page or chromium is missing.
@@ -7,8 +8,9 @@ import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { existsSync } from 'node:fs';
 import { join } from 'node:path';
-import { BLOCK, PROMPT, PROMPT_ROW, RATE_ROW, SCORE_ROW, SLEEP_ROW, WELL_ROWS, launch, screen, serve, waitForScreen,
-         wholeWell } from './harness.mjs';
+import { pathToFileURL } from 'node:url';
+import { BLOCK, PROMPT, PROMPT_ROW, RATE_ROW, SCORE_ROW, SLEEP_ROW, WELL_ROWS, launch, rawChromium, screen, serve,
+         waitForScreen, wholeWell } from './harness.mjs';
 
 const [pageDir, nodeModules, chromium, screenshot] = process.argv.slice(2);
 for (const [what, path] of [['page', join(pageDir ?? '', 'index.html')],
@@ -42,6 +44,7 @@ function shapeOf(cells) {
   return cells.map(([y, x]) => `${y - top},${x - left}`).sort().join(' ');
 }
 const turnedClockwise = (cells) => cells.map(([y, x]) => [x, -y]);
+const SQUARE = '0,0 0,1 1,0 1,1'; // the one piece that does not turn
 
 let server, browser, page, errors;
 let piece; // the falling piece as last seen
@@ -82,11 +85,15 @@ after(async () => {
 });
 
 // Every screen the terminal shows, one per write: the game writes once a frame.
-async function recordFrames() {
-  await page.evaluate(() => {
+// At each change of visibility, the writes made and the screens shown so far.
+async function recordFrames(target = page) {
+  await target.evaluate(() => {
     const terminal = window.blockfall.terminal;
     const write = terminal.write.bind(terminal);
     window.shownFrames = [];
+    let writes = 0;
+    window.visibilityChanges = []; // seen before the page's own listener lets the game go on
+    addEventListener('visibilitychange', () => window.visibilityChanges.push([writes, window.shownFrames.length]), true);
     terminal.write = (data, done) => write(data, () => {
       const rows = [];
       for (let y = 0; y < terminal.rows; ++y)
@@ -94,6 +101,8 @@ async function recordFrames() {
       window.shownFrames.push(rows);
       done?.();
     });
+    const recorded = terminal.write;
+    terminal.write = (...args) => { ++writes; return recorded(...args); };
   });
 }
 const takeFrames = () => page.evaluate(() => window.shownFrames.splice(0));
@@ -106,7 +115,7 @@ test('the page shows the well, the panel and the two status lines in place', asy
   assert.match(rows[SLEEP_ROW], /^ -?\d+\s*$/, 'the sleep line at column 1');
   piece = blocks(await waitForScreen(page, (r) => blocks(r).length === 4,
                                      'the first piece whole in the well'));
-  assert.notEqual(shapeOf(piece), '0,0 0,1 1,0 1,1', 'the start time must deal a piece that turns');
+  assert.notEqual(shapeOf(piece), SQUARE, 'the start time must deal a piece that turns');
   await recordFrames();
 });
 
@@ -183,14 +192,102 @@ test('a piece pushed down lands where it was steered', async () => {
     await page.screenshot({ path: screenshot });
 });
 
-test('Escape shows the prompt on its row and Enter ends the run', async () => {
+test('Escape shows the prompt, Enter ends the game, and Play again starts a fresh one', async () => {
+  for (const key of ['PageDown', 'Space'])
+    await page.keyboard.press(key); // nothing for the game, and kept from the browser
   await page.keyboard.press('Escape');
   const rows = await waitForScreen(page, (r) => r[PROMPT_ROW].startsWith(PROMPT), 'the exit prompt on its row');
   assert.match(rows[RATE_ROW], /^\d+FPS/);
+  await page.getByText(/Game over.*Enter/).waitFor();
   await page.keyboard.press('Enter');
   await page.waitForFunction(() => !window.blockfall.playing);
-  assert.match(await page.textContent('#status'), /ended.*[Rr]eload/);
   assert.deepEqual(await page.evaluate(() => window.keysLeftToBrowser), [],
-                   'every game key kept from the browser while playing');
+                   'every key kept from the browser while playing');
+  await page.keyboard.press('Enter'); // on Play again
+  const fresh = await waitForScreen(page, (r) => wholeWell(r) && blocks(r).length === 4, 'a second game');
+  assert.match(fresh[SCORE_ROW], /^Score: 0\s*$/);
+  assert.ok(blocks(fresh).every(([y]) => y < 4), `only a new piece at the top: ${fresh.join('\n')}`);
   assert.deepEqual(errors, [], 'console errors');
+});
+
+test('a hidden page stands still, then goes on at the pace it had', async () => {
+  const raw = await rawChromium(chromium);
+  const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+  try {
+    const tab = await raw.open(server.url);
+    await waitForScreen(tab, (r) => /^\d+FPS/.test(r[RATE_ROW]), 'the rate line');
+    await sleep(6000); // the governor settles
+    await recordFrames(tab);
+    await sleep(1000);
+    await raw.open('about:blank'); // in front of the game's tab
+    await sleep(5000);
+    await raw.send('Target.activateTarget', { targetId: tab.targetId });
+    await sleep(2500);
+    const [[hiding], [showing, shown]] = await tab.evaluate(() => window.visibilityChanges);
+    assert.equal(showing, hiding, 'frames drawn while hidden');
+    const frames = await tab.evaluate(() => window.shownFrames);
+    const [before, after, later] = [shown - 1, shown, frames.length - 1]
+      .map((i) => [RATE_ROW, SLEEP_ROW].map((y) => parseInt(frames[i][y], 10)));
+    assert.ok([...after, later[0]].every((x, i) => Math.abs(x - before[i % 2]) <= 2),
+              `FPS and sleep: ${before} before, ${after} on showing, FPS ${later[0]} later`);
+  } finally {
+    await raw.close();
+  }
+});
+
+// Each size as the page opens there, then turned a quarter (a phone turned).
+const sizes = [[390, 844, true], [360, 640, true], [820, 1180, true], [1280, 800, false], [640, 400, false, 2]];
+test('the terminal and the buttons fit every window, with no sideways scrolling', async () => {
+  for (const [width, height, touch, zoom = 1] of sizes) {
+    const fits = await browser.newPage({ viewport: { width, height }, isMobile: touch, hasTouch: touch,
+                                         deviceScaleFactor: zoom });
+    await fits.goto(server.url);
+    await waitForScreen(fits, wholeWell, `the well at ${width}x${height}`);
+    for (const viewport of [{ width, height }, { width: height, height: width }]) {
+      await fits.setViewportSize(viewport);
+      await new Promise((resolve) => setTimeout(resolve, 300));
+      const misfits = await fits.evaluate((wide) => [...document.querySelectorAll('#terminal, #pad button')]
+        .map((e) => [e.id || e.textContent, e.getBoundingClientRect()])
+        .filter(([name, r]) => r.width > 0 && (r.left < 0 || r.top < 0 || r.right > innerWidth || r.bottom > innerHeight ||
+                                               (name !== 'terminal' && Math.min(r.width, r.height) < 44)))
+        .map(([name]) => name).concat(document.documentElement.scrollWidth > innerWidth ? ['sideways scroll'] : [],
+                                      innerWidth > wide ? ['laid out wider than the window'] : []), viewport.width);
+      assert.deepEqual(misfits, [], `${viewport.width}x${viewport.height} at ${zoom * 100}%${touch ? ', touch' : ''}`);
+    }
+    await fits.close();
+  }
+});
+
+test('on a phone the buttons play: a tap on Turn turns, a held Right walks to the wall', async () => {
+  const phone = await browser.newPage({ viewport: { width: 390, height: 844 }, isMobile: true, hasTouch: true });
+  await phone.goto(server.url);
+  const first = blocks(await waitForScreen(phone, (r) => blocks(r).length === 4 && shapeOf(blocks(r)) !== SQUARE,
+                                           'a piece that turns'));
+  await phone.getByRole('button', { name: /^Turn/ }).tap();
+  await waitForScreen(phone, (r) => blocks(r).length === 4 && shapeOf(blocks(r)) === shapeOf(turnedClockwise(first)),
+                      'the piece turned');
+  const right = await phone.getByRole('button', { name: /^Right/ }).boundingBox();
+  const touch = await phone.context().newCDPSession(phone);
+  await touch.send('Input.dispatchTouchEvent', { type: 'touchStart', touchPoints: [
+    { x: right.x + right.width / 2, y: right.y + right.height / 2 }] });
+  await waitForScreen(phone, (r) => blocks(r).length === 4 && rightmost(blocks(r)) === 18, 'the piece at the right wall');
+  await touch.send('Input.dispatchTouchEvent', { type: 'touchEnd', touchPoints: [] });
+  await phone.close();
+});
+
+const failures = [
+  ['a missing blockfall.wasm', (p) => p.route('**/blockfall.wasm', (r) => r.fulfill({ status: 404 })), /wasm.*404.*build/],
+  ['a broken blockfall.wasm', (p) => p.route('**/blockfall.wasm', (r) => r.fulfill({ body: 'MZ' })), /wasm.*compile/],
+  ['a missing blockfall.js', (p) => p.route('**/blockfall.js', (r) => r.fulfill({ status: 404 })), /blockfall\.js.*build/],
+  ['no WebAssembly', (p) => p.addInitScript(() => delete window.WebAssembly), /cannot run WebAssembly/],
+  ['the page opened from a file', null, /opened from a file[\s\S]*serve/],
+];
+test('a page that cannot play says why and what to do', async () => {
+  for (const [what, breakIt, message] of failures) {
+    const broken = await browser.newPage();
+    await breakIt?.(broken);
+    await broken.goto(breakIt ? server.url : pathToFileURL(join(pageDir, 'index.html')).href);
+    await broken.getByText(message).waitFor({ timeout: 10000 }).catch(() => assert.fail(`no message for ${what}`));
+    await broken.close();
+  }
 });

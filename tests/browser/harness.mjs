@@ -2,9 +2,11 @@
 // on a loopback port, the browser driven through Playwright, and the
 // terminal's screen read back as rows of text. Shared by the browser suite
 // and the page's measurements.
+import { spawn } from 'node:child_process';
 import { createServer } from 'node:http';
-import { readFile } from 'node:fs/promises';
+import { mkdtemp, readFile, rm } from 'node:fs/promises';
 import { createRequire } from 'node:module';
+import { tmpdir } from 'node:os';
 import { extname, join, normalize, resolve } from 'node:path';
 
 export const WALL = '\u2593';
@@ -60,15 +62,48 @@ export async function launch(nodeModules, chromiumPath) {
   return { browser, page, errors };
 }
 
-// The terminal's rows as text, read from its buffer.
-export function screen(page) {
-  return page.evaluate(() => {
-    const buffer = window.blockfall.terminal.buffer.active;
-    const rows = [];
-    for (let y = 0; y < window.blockfall.terminal.rows; ++y)
-      rows.push(buffer.getLine(y).translateToString(true));
-    return rows;
+// A headless chromium over its DevTools pipe, without Playwright, which
+// keeps every page it drives visible: a tab here is hidden behind the one
+// activated, its timers throttled, as a background tab is.
+export async function rawChromium(chromiumPath) {
+  const profile = await mkdtemp(join(tmpdir(), 'blockfall-chromium-'));
+  const browser = spawn(chromiumPath, ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
+                                       `--user-data-dir=${profile}`, '--remote-debugging-pipe'],
+                        { stdio: ['ignore', 'ignore', 'ignore', 'pipe', 'pipe'] });
+  const answers = new Map();
+  let id = 0, partial = '';
+  browser.stdio[4].on('data', (data) => {
+    const messages = (partial + data).split('\0');
+    partial = messages.pop();
+    messages.map((text) => JSON.parse(text)).forEach((message) => answers.get(message.id)?.(message));
   });
+  const send = (method, params = {}, sessionId = undefined) => new Promise((resolve, reject) => {
+    answers.set(++id, ({ result, error }) => (error ? reject(new Error(`${method}: ${error.message}`)) : resolve(result)));
+    browser.stdio[3].write(`${JSON.stringify({ id, method, params, sessionId })}\0`);
+  });
+  // A new tab in front, at `url`: its target, and evaluate() in it as on a Playwright page.
+  const open = async (url) => {
+    const { targetId } = await send('Target.createTarget', { url });
+    const { sessionId } = await send('Target.attachToTarget', { targetId, flatten: true });
+    const evaluate = async (f, arg) => (await send('Runtime.evaluate', {
+      expression: `(${f})(${JSON.stringify(arg)})`, returnByValue: true }, sessionId)).result.value;
+    return { targetId, evaluate };
+  };
+  const close = () => new Promise((done) => {
+    browser.once('exit', () => rm(profile, { recursive: true }).then(done));
+    send('Browser.close');
+  });
+  return { send, open, close };
+}
+
+// The terminal's rows as text, read from its buffer: blank while the page
+// has no terminal yet.
+export function screen(page) {
+  return page.evaluate((blank) => {
+    const terminal = window.blockfall?.terminal;
+    return Array.from({ length: terminal?.rows ?? blank },
+                      (_, y) => terminal?.buffer.active.getLine(y).translateToString(true) ?? '');
+  }, PROMPT_ROW + 1);
 }
 
 // Whether the well's walls and floor stand whole at their positions.
