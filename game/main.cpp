@@ -65,7 +65,7 @@ int answer(int argc, char** argv)
         std::printf("blockfall %s\n", BLOCKFALL_VERSION);
     // An answer lost on the way (a full disk, a closed pipe) is no success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::perror("blockfall: standard output");
+        std::fputs("blockfall: could not write to standard output\n", stderr);
         return 1;
     }
     return 0;
