@@ -59,7 +59,10 @@ Ready waitOnTerminal(long limitNs)
     fd_set fds;
     FD_ZERO(&fds);
     FD_SET(STDIN_FILENO, &fds);
-    timeval limit{limitNs / 1'000'000'000L, (limitNs % 1'000'000'000L) / 1000};
+    // The microseconds field is a long on Linux and an int on macOS.
+    timeval limit{};
+    limit.tv_sec = static_cast<decltype(limit.tv_sec)>(limitNs / 1'000'000'000L);
+    limit.tv_usec = static_cast<decltype(limit.tv_usec)>((limitNs % 1'000'000'000L) / 1000);
     const int n = select(STDIN_FILENO + 1, &fds, nullptr, nullptr, limitNs < 0 ? nullptr : &limit);
     if (n > 0)
         return readable;

@@ -151,9 +151,12 @@ void putCapability(const char* s)
         tputs(s, 1, toFrame);
 }
 
+// tparm is variadic and reads every parameter as a long: an int would leave
+// half of its slot undefined where each variadic argument has 8 bytes of its
+// own (Apple's arm64), and the cursor would go wherever that half says.
 void putCursorMove(int row, int column)
 {
-    putCapability(tparm(t.terminfo.moveTo, row, column, 0, 0, 0, 0, 0, 0, 0));
+    putCapability(tparm(t.terminfo.moveTo, long{row}, long{column}, 0L, 0L, 0L, 0L, 0L, 0L, 0L));
 }
 
 void sendFrame(const char* bytes, std::size_t length)
