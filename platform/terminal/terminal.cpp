@@ -5,7 +5,8 @@
 // the shadow, the once-a-frame update, the glyphs) and the input (key
 // states, the keyboard protocol, the frame's pause as a wait on the
 // terminal, the prompt's line). Only this file makes one room act on what
-// another noted.
+// another noted, and it keeps the game's clock, which stands whenever the
+// game does.
 #include <cstdio>
 #include <ctime>
 
@@ -133,8 +134,8 @@ void leaveTerminal()
 }
 
 // Acts on what the signal handlers and the keys noted. An ending signal
-// gives the terminal back and ends the process as that signal would.
-// A terminal too small to show the whole game makes the game stand still,
+// gives the terminal back and ends the process as that signal would. A
+// terminal too small to show the whole game makes the game stand still,
 // as Ctrl-Z does, until it is large enough again (drawn whole then, the
 // game going on from the same frame), the player answers, or a signal ends
 // the game.
