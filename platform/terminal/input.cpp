@@ -42,13 +42,6 @@ Input in;
 // flood cannot hold up the game; the rest comes in on the next frames.
 constexpr long floodLimitNs = 10'000'000;
 
-long nowNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1'000'000'000L + now.tv_nsec;
-}
-
 enum Ready { readable, timeUp, interrupted, cannotWait };
 
 // Waits on the terminal until it has something to read, a signal arrives
@@ -152,7 +145,7 @@ void takeIn(long untilNs)
             if (feedKey(in.decoder, bytes[i], &e))
                 apply(e);
         }
-        if (n < static_cast<ssize_t>(sizeof bytes) || nowNs() >= untilNs)
+        if (n < static_cast<ssize_t>(sizeof bytes) || monotonicNs() >= untilNs)
             return;
     }
 }
@@ -178,8 +171,9 @@ void inputStart()
 
 void inputPause(int ms)
 {
-    const long end = nowNs() + ms * 1'000'000L;
-    for (long left = end - nowNs(); left > 0 && signalsEndingSignal() == 0; left = end - nowNs()) {
+    const long end = monotonicNs() + ms * 1'000'000L;
+    for (long left = end - monotonicNs(); left > 0 && signalsEndingSignal() == 0;
+         left = end - monotonicNs()) {
         const Ready ready = waitOnTerminal(left);
         if (ready == timeUp) {
             in.looked = true;
@@ -202,7 +196,7 @@ void inputDrain()
     // A pause that ended with nothing waiting has looked already: an idle
     // frame costs no read.
     if (!in.looked && waitOnTerminal(0) == readable)
-        takeIn(nowNs() + floodLimitNs);
+        takeIn(monotonicNs() + floodLimitNs);
     in.looked = false;
     // A whole frame with nothing new ends a sequence left unfinished.
     if (!in.heard)
@@ -218,10 +212,32 @@ void inputResumeProtocol() { pushProtocol(); }
 
 void inputCollectLateAnswer()
 {
-    const long end = nowNs() + 100'000'000L;
-    while (in.queryOutstanding && signalsEndingSignal() == 0 && nowNs() < end)
-        if (waitOnTerminal(end - nowNs()) == readable)
+    const long end = monotonicNs() + 100'000'000L;
+    while (in.queryOutstanding && signalsEndingSignal() == 0 && monotonicNs() < end)
+        if (waitOnTerminal(end - monotonicNs()) == readable)
             takeIn(end);
+}
+
+void inputLetGo()
+{
+    for (int i = 0; i < polledKeyCount; ++i) {
+        KeyState& k = in.keys.of[i];
+        k.down = false;
+        k.latched = k.latched && polledKeys[i] == keyEscape;
+    }
+}
+
+bool inputEscapePressed()
+{
+    const KeyState* k = keyStateOf(in.keys, keyEscape);
+    return k->latched || k->down;
+}
+
+long monotonicNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1'000'000'000L + now.tv_nsec;
 }
 
 void inputEnterPrompt(LineKeys keys, int room)
@@ -232,13 +248,15 @@ void inputEnterPrompt(LineKeys keys, int room)
     startLine(in.line, keys, room);
 }
 
-bool inputWait()
+bool inputWait(long limitNs)
 {
     // Nothing typed costs no wake-up; with a sequence begun, a short silence
     // ends it, so that a stray ESC [ cannot hold up the Enter after it.
-    const Ready ready = waitOnTerminal(keysPending(in.decoder) ? 50'000'000L : -1);
+    constexpr long silenceNs = 50'000'000L;
+    const bool shorter = keysPending(in.decoder) && (limitNs < 0 || limitNs > silenceNs);
+    const Ready ready = waitOnTerminal(shorter ? silenceNs : limitNs);
     if (ready == readable)
-        takeIn(nowNs() + floodLimitNs);
+        takeIn(monotonicNs() + floodLimitNs);
     else if (ready == timeUp)
         endPause();
     screenFlush(); // the echo

@@ -32,7 +32,16 @@ void inputCollectLateAnswer();
 // The prompt: plain keys from here on, as in any other program, edited as
 // a line with the terminal's own editing keys, in the room its row has.
 void inputEnterPrompt(LineKeys keys, int room);
-// Waits until something comes in, a signal arrives or a sequence begun has
-// had its pause, and shows what was typed. A hangup becomes a request to
-// end. False when the terminal can no longer be waited on.
-bool inputWait();
+// Waits until something comes in, a signal arrives, a sequence begun has
+// had its pause or the limit passes (none when negative), and shows what
+// was typed. A hangup becomes a request to end. False when the terminal can
+// no longer be waited on.
+bool inputWait(long limitNs = -1);
+
+// While the game stands still: every key held is let go and every press
+// not yet polled forgotten, but Escape's, which still ends the game.
+void inputLetGo();
+bool inputEscapePressed();
+
+// The monotonic clock, in nanoseconds: the pause and the game's clock run on it.
+long monotonicNs();

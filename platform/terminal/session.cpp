@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <initializer_list>
 #include <variant>
 
@@ -130,6 +131,30 @@ int toCrashReset(int c)
     return c;
 }
 
+enum SizeReport { sizeKnown, sizeNotYet, sizeNone };
+
+// What the system says of the terminal's size. A terminal emulator may
+// start the game before it has set the size of its pty, which then reads
+// 0x0 for a moment: that is a size not known yet, not a size.
+SizeReport readSize(winsize& size)
+{
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0)
+        return sizeNone;
+    return size.ws_row > 0 && size.ws_col > 0 ? sizeKnown : sizeNotYet;
+}
+
+// Gives a terminal that has no size yet half a second to set it, looking
+// again every 10 ms, so that one too small is refused rather than taken
+// for the size its description gives. Still none: the description's it is.
+void waitForReportedSize()
+{
+    winsize size{};
+    for (int look = 0; look < 50 && readSize(size) == sizeNotYet; ++look) {
+        timespec pause{0, 10'000'000L};
+        nanosleep(&pause, nullptr);
+    }
+}
+
 void prepareCrashReset()
 {
     const Description& d = t.terminfo;
@@ -197,6 +222,7 @@ bool sessionOpen(ScreenStrings& forScreen, int minColumns, int minRows)
         refuse("this terminal cannot place the cursor (no cup in its description)");
         return false;
     }
+    waitForReportedSize();
     sessionReadSize();
     if (t.width < minColumns || t.height < minRows) {
         std::snprintf(message, sizeof message,
@@ -254,7 +280,7 @@ int sessionColumns() { return t.width; }
 void sessionReadSize()
 {
     winsize size{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0) {
+    if (readSize(size) == sizeKnown) {
         t.height = size.ws_row;
         t.width = size.ws_col;
     } else {

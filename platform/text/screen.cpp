@@ -162,6 +162,17 @@ void screenRepaint()
     diff();
 }
 
+void screenShowAlone(const char* line)
+{
+    putCapability(s.strings.clearAll);
+    putCursorMove(0, 0);
+    // On a terminal of one row the line's last cell is the screen's.
+    const int room = s.rows > 1 || s.strings.lastCellSafe ? s.columns : s.columns - 1;
+    for (int x = 0; x < room && line[x] != '\0'; ++x)
+        screenWriteByte(line[x]);
+    s.atY = s.atX = -1;
+}
+
 int screenCursorColumn() { return s.cx; }
 
 void screenShowCursor()

@@ -36,6 +36,9 @@ void screenEnter();
 void screenLeave();
 // Forgets what the terminal shows and redraws it whole from the shadow.
 void screenRepaint();
+// Blanks the terminal and shows just this line in its top-left corner, as
+// much of it as fits; the shadow is kept for the repaint that follows.
+void screenShowAlone(const char* line);
 // From now on the player sees the cursor where the game leaves it.
 void screenShowCursor();
 // The column the game's cursor stands in.

@@ -285,16 +285,21 @@ class PtyTerminal(Closing):
     """A terminal that answers the game's device-attributes request, and the
     keyboard-protocol query too when answers_protocol is set."""
 
-    def __init__(self, binary, answers_protocol, argv=None):
+    def __init__(self, binary, answers_protocol, argv=None, width=80, height=24):
+        """width and height are the pty's; the screen read stays 80x24."""
         self.answers_protocol = answers_protocol
         self.raw = b""
         self.answered = 0  # how far the output has been searched for queries
         self.screen = pyte.Screen(80, 24)
         self.stream = pyte.ByteStream(self.screen)
-        self.pid, self.fd = spawn_on_pty(binary, argv=argv)
+        self.pid, self.fd = spawn_on_pty(binary, width, height, argv=argv)
 
     def send(self, data):
         os.write(self.fd, data)
+
+    def resize(self, width, height):
+        """The pty's size set, as a terminal window sets it."""
+        fcntl.ioctl(self.fd, termios.TIOCSWINSZ, struct.pack("HHHH", height, width, 0, 0))
 
     def pump(self, seconds):
         """Reads the game's output for a while, answering its queries."""

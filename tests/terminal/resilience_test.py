@@ -9,7 +9,8 @@ import sys
 import time
 import unittest
 
-from tests.terminal.harness import (Session, alive, prompt_shown, run_suite, start_game,
+from tests.terminal.harness import (RATE_ROW, SCORE_ROW, SLEEP_ROW, Session, alive,
+                                    leading_number, prompt_shown, run_suite, start_game,
                                     well_whole)
 
 BINARY = None
@@ -52,13 +53,42 @@ class JobControl(unittest.TestCase):
 
 class Damage(unittest.TestCase):
     def test_shrunk_and_restored(self):
-        s = start_game(BINARY, self)
-        s.resize(15, 8)
-        time.sleep(1.0)
-        self.assertIsNone(s.status(0.1), "the game ended while the terminal was small")
+        # Too small to be seen, the game stands still and says so in one
+        # line; large enough again, it is drawn whole and goes on from the
+        # same frame at the pace it had, once that has settled.
+        s = start_game(BINARY, self, record=True)
+
+        def pace(screen):
+            return leading_number(screen[RATE_ROW]), leading_number(screen[SLEEP_ROW][1:])
+        time.sleep(6)  # past the first second's partial count
+        before = pace(s.wait_for(lambda sc: 9 <= (pace(sc)[0] or 99) <= 13, 40, step=0.5))
+        for width, height in ((20, 15), (15, 8)):
+            s.resize(width, height)
+            small = s.wait_for(lambda sc: "26x21" in sc[0], 1.0, step=0.05)
+            self.assertTrue(all(not row.strip() for row in small[1:]), small)
+        time.sleep(0.3)
+        sent = len(s.output())
+        time.sleep(3)
+        self.assertEqual(len(s.output()), sent, "the game played on while too small")
         s.resize(80, 24)
-        s.wait_for(well_whole, 1.0, step=0.05)
-        self.assertEqual(s.leave(), 0)
+        after = s.wait_for(lambda sc: well_whole(sc) and sc[SCORE_ROW].startswith("Score"), 1.0,
+                           step=0.05)
+        self.assertLessEqual(abs(pace(after)[1] - before[1]), 2, (before, pace(after)))
+        # The second the game stood in counts as a second of play, not a slow one.
+        rates = []
+        for _ in range(15):
+            time.sleep(0.1)
+            rates.append(pace(s.screen())[0])
+        self.assertTrue(all(abs(r - before[0]) <= 2 for r in rates), (before, rates))
+        # Escape still ends the game while it waits, and the prompt shows once it fits.
+        s.resize(20, 15)
+        s.wait_for(lambda sc: "26x21" in sc[0], 1.0, step=0.05)
+        s.keys("Escape")
+        time.sleep(0.5)
+        s.resize(80, 24)
+        s.wait_for(prompt_shown, 1.0, step=0.05)
+        s.keys("Enter")
+        self.assertEqual(s.status(), 0)
         self.assertTrue(s.stty_unchanged())
 
     def test_random_bytes_during_play(self):

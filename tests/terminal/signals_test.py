@@ -31,17 +31,22 @@ def on_this_system():
 
 class Signals(unittest.TestCase):
     def test_each_signal_ends_the_game(self):
-        # Sent during play; and two more ways one comes: at the prompt, and
-        # typed (the terminal sends it).
-        cases = [(name, sig, False, None) for name, sig in on_this_system()]
-        cases += [("SIGTERM at the prompt", signal.SIGTERM, True, None),
-                  ("Ctrl-C typed", signal.SIGINT, False, "C-c")]
-        for what, sig, at_prompt, typed in cases:
+        # Sent during play; and more ways one comes: at the prompt, typed
+        # (the terminal sends it), and while the game waits for a terminal
+        # large enough.
+        cases = [(name, sig, "play", None) for name, sig in on_this_system()]
+        cases += [("SIGTERM at the prompt", signal.SIGTERM, "prompt", None),
+                  ("Ctrl-C typed", signal.SIGINT, "play", "C-c"),
+                  ("Ctrl-C typed, too small", signal.SIGINT, "small", "C-c")]
+        for what, sig, where, typed in cases:
             # No core files from the crash signals.
             with self.subTest(what), start_game(f"ulimit -c 0; {BINARY}") as s:
                 pid = s.game_pid()
-                if at_prompt:
+                if where == "prompt":
                     s.to_prompt()
+                elif where == "small":
+                    s.resize(20, 15)
+                    s.wait_for(lambda screen: "26x21" in screen[0], 1)
                 if typed:
                     s.keys(typed)
                 else:

@@ -12,8 +12,9 @@ import unittest
 
 from tests.terminal.harness import (BLOCK, FLOOR_ROW, GAME_OVER_ROW, PANEL_COLUMN, PREVIEW_ROWS,
                                     PROMPT, RATE_ROW, SCORE_ROW, SLEEP_ROW, WALL, WELL_WIDTH,
-                                    Session, check_answers, leading_number, prompt_shown,
-                                    run_suite, shape, start_game, walls_intact, well_cells)
+                                    PtyTerminal, Session, check_answers, leading_number,
+                                    prompt_shown, run_suite, shape, start_game, walls_intact,
+                                    well_cells, well_whole)
 
 BINARY = None
 
@@ -61,6 +62,23 @@ class Refusals(unittest.TestCase):
         self.assertEqual(len(err.strip().splitlines()), 1, err)
         self.assertIn("26 columns by 21 rows", err)
         self.assertTrue(all(not row.strip() for row in s.screen()), "nothing drawn")
+
+    def test_size_not_known_yet(self):
+        # A terminal window may start the game on a pty of 0x0 and set its
+        # size a moment later: too small is then refused, large enough plays,
+        # and one that never says plays at its description's size.
+        for width, height, status in ((58, 15, 1), (26, 40, None), (0, 0, None)):
+            with self.subTest(size=(width, height)), \
+                    PtyTerminal(BINARY, False, width=0, height=0) as t:
+                time.sleep(0.2)
+                t.resize(width, height)
+                if status is None:
+                    t.wait(lambda: well_whole(t.screen.display), 5)
+                    self.assertEqual(t.leave(), 0)
+                else:
+                    self.assertEqual(t.exit_status(), status)
+                    self.assertIn(b"26 columns by 21 rows", t.raw)
+                    self.assertNotIn(b"\x1b[?1049h", t.raw, "the terminal was taken over")
 
     def test_unknown_terminal_type(self):
         s = Session(f"TERM=no-such-terminal {BINARY} 2>{{dir}}/err")
