@@ -25,8 +25,12 @@ ENDING = ("SIGINT", "SIGTERM", "SIGQUIT", "SIGHUP",
 
 
 def on_this_system():
-    """(name, number) of each ending signal this system has."""
-    return [(name, getattr(signal, name)) for name in ENDING if hasattr(signal, name)]
+    """(name, number) of each ending signal this system has. Under qemu the
+    host's first real-time signal is the emulator's own and never reaches
+    the game."""
+    emulated = bool(os.environ.get("BLOCKFALL_EMULATOR"))
+    return [(name, getattr(signal, name)) for name in ENDING
+            if hasattr(signal, name) and not (emulated and name == "SIGRTMIN")]
 
 
 class Signals(unittest.TestCase):
