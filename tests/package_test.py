@@ -14,13 +14,11 @@ import sys
 import tempfile
 import unittest
 
-from tests.terminal.harness import have_tmux, start_game
+from tests.terminal.harness import EMULATOR, have_tmux, start_game
 
 BUILD = None
 # The package's architecture by the machine its binary's ELF header names.
 ARCHITECTURES = {0x3E: "amd64", 0xB7: "arm64"}
-# A package built for another machine has its binary run under this.
-EMULATOR = shlex.split(os.environ.get("BLOCKFALL_EMULATOR", ""))
 
 
 def run(*args, **kw):
@@ -93,8 +91,8 @@ class DebianPackage(unittest.TestCase):
             machine = int.from_bytes(f.read(20)[18:20], "little")
         self.assertEqual(run("dpkg-deb", "-f", debs[0], "Architecture").stdout.strip(),
                          ARCHITECTURES.get(machine))
-        refused = subprocess.run([*EMULATOR, binary], stdin=subprocess.DEVNULL, capture_output=True,
-                                 text=True)
+        refused = subprocess.run([*EMULATOR, binary], stdin=subprocess.DEVNULL,
+                                 capture_output=True, text=True)
         self.assertEqual(refused.returncode, 1)
         self.assertIn("terminal", refused.stderr)
         if have_tmux():

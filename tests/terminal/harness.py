@@ -44,6 +44,11 @@ PREVIEW_ROWS = range(2, 7)
 SCORE_ROW, GAME_OVER_ROW, RATE_ROW, SLEEP_ROW = 15, 16, 18, 19
 
 
+# The prefix that runs a game built for another machine here (qemu-aarch64-static),
+# as the tests of a cross-built tree set it.
+EMULATOR = shlex.split(os.environ.get("BLOCKFALL_EMULATOR", ""))
+
+
 def have_tmux():
     return shutil.which("tmux") is not None
 
@@ -540,15 +545,14 @@ def run_suite(module, what, arguments=("BINARY",), needs=have_tmux,
     set on the module by name), then unittest's own arguments. Exits 77
     (skipped) when needs() says a tool is missing.
 
-    A game built for another machine runs under the emulator that
-    BLOCKFALL_EMULATOR names (qemu-aarch64-static): BINARY is then that
-    command line, the emulator first, as a shell reads it."""
+    A game built for another machine runs under EMULATOR: BINARY is then
+    that command line, the emulator first, as a shell reads it."""
     if len(sys.argv) <= len(arguments):
         sys.exit(module.__doc__)
     for name in arguments:
         path = os.path.abspath(sys.argv.pop(1))
         if name == "BINARY":
-            path = shlex.join(shlex.split(os.environ.get("BLOCKFALL_EMULATOR", "")) + [path])
+            path = shlex.join([*EMULATOR, path])
         setattr(module, name, path)
     if not needs():
         print(f"{missing}: {what} skipped")
