@@ -7,15 +7,18 @@ Usage: python3 -m tests.package_test BUILD-DIR"""
 
 import glob
 import os
+import shlex
 import shutil
 import subprocess
 import sys
 import tempfile
 import unittest
 
-from tests.terminal.harness import have_tmux, start_game
+from tests.terminal.harness import EMULATOR, have_tmux, start_game
 
 BUILD = None
+# The package's architecture by the machine its binary's ELF header names.
+ARCHITECTURES = {0x3E: "amd64", 0xB7: "arm64"}
 
 
 def run(*args, **kw):
@@ -84,12 +87,16 @@ class DebianPackage(unittest.TestCase):
         with open(os.path.join(root, "usr", "share", "doc", "blockfall", "copyright")) as f:
             self.assertIn("MIT License", f.read())
         binary = os.path.join(root, "usr", "games", "blockfall")
-        refused = subprocess.run([binary], stdin=subprocess.DEVNULL, capture_output=True,
-                                 text=True)
+        with open(binary, "rb") as f:
+            machine = int.from_bytes(f.read(20)[18:20], "little")
+        self.assertEqual(run("dpkg-deb", "-f", debs[0], "Architecture").stdout.strip(),
+                         ARCHITECTURES.get(machine))
+        refused = subprocess.run([*EMULATOR, binary], stdin=subprocess.DEVNULL,
+                                 capture_output=True, text=True)
         self.assertEqual(refused.returncode, 1)
         self.assertIn("terminal", refused.stderr)
         if have_tmux():
-            self.assertEqual(start_game(binary, self).leave(), 0)
+            self.assertEqual(start_game(shlex.join([*EMULATOR, binary]), self).leave(), 0)
 
 
 if __name__ == "__main__":

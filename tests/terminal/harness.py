@@ -11,6 +11,7 @@ import os
 import pty
 import re
 import select
+import shlex
 import shutil
 import signal
 import struct
@@ -41,6 +42,11 @@ FLOOR_ROW = 13  # rows 0 to 12 are played in; the row below the floor shows blan
 PANEL_COLUMN = WELL_WIDTH + 1  # "Next:" on row 0, the preview under it
 PREVIEW_ROWS = range(2, 7)
 SCORE_ROW, GAME_OVER_ROW, RATE_ROW, SLEEP_ROW = 15, 16, 18, 19
+
+
+# The prefix that runs a game built for another machine here (qemu-aarch64-static),
+# as the tests of a cross-built tree set it.
+EMULATOR = shlex.split(os.environ.get("BLOCKFALL_EMULATOR", ""))
 
 
 def have_tmux():
@@ -264,9 +270,10 @@ def start_game(command, test=None, timeout=5, step=0.1, **options):
 
 
 def spawn_on_pty(binary, width=80, height=24, argv=None):
-    """Starts the binary (or argv, a command that runs it) on a new pty of
-    the given size, as the pty's session leader; returns (pid, fd)."""
-    argv = argv or [binary]
+    """Starts the binary (a command line, see run_suite; or argv, a command
+    that runs it) on a new pty of the given size, as the pty's session
+    leader; returns (pid, fd)."""
+    argv = argv or shlex.split(binary)
     pid, fd = pty.fork()
     if pid == 0:
         fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", height, width, 0, 0))
@@ -384,9 +391,18 @@ def start_on_pty(binary, test=None, answers_protocol=False, argv=None, ready=Non
 # ---- The game as a process ----------------------------------------------------
 
 
+# A system without /proc (macOS, the BSDs) tells the same through ps(1).
+PROC = "/proc"
+PS_KEYWORDS = {"voluntary_ctxt_switches": "nvcsw"}
+
+
 def proc_status(pid, key):
     """A number from /proc/PID/status, such as voluntary_ctxt_switches."""
-    with open(f"/proc/{pid}/status") as f:
+    if not os.path.isdir(PROC):
+        shown = subprocess.run(["ps", "-o", PS_KEYWORDS[key] + "=", "-p", str(pid)],
+                               capture_output=True, text=True).stdout.strip()
+        return int(shown) if shown else 0
+    with open(f"{PROC}/{pid}/status") as f:
         for line in f:
             if line.startswith(key + ":"):
                 return int(line.split()[1])
@@ -420,8 +436,12 @@ def alive(pid):
     except ProcessLookupError:
         return False
     # A zombie is gone for our purposes.
+    if not os.path.isdir(PROC):
+        state = subprocess.run(["ps", "-o", "stat=", "-p", str(pid)], capture_output=True,
+                               text=True).stdout.strip()
+        return state != "" and not state.startswith("Z")
     try:
-        with open(f"/proc/{pid}/stat") as f:
+        with open(f"{PROC}/{pid}/stat") as f:
             return f.read().split(")")[-1].split()[0] != "Z"
     except OSError:
         return True
@@ -528,11 +548,17 @@ def run_suite(module, what, arguments=("BINARY",), needs=have_tmux,
               missing="tmux is not installed"):
     """The command line of every suite: the paths it names first (absolute,
     set on the module by name), then unittest's own arguments. Exits 77
-    (skipped) when needs() says a tool is missing."""
+    (skipped) when needs() says a tool is missing.
+
+    A game built for another machine runs under EMULATOR: BINARY is then
+    that command line, the emulator first, as a shell reads it."""
     if len(sys.argv) <= len(arguments):
         sys.exit(module.__doc__)
     for name in arguments:
-        setattr(module, name, os.path.abspath(sys.argv.pop(1)))
+        path = os.path.abspath(sys.argv.pop(1))
+        if name == "BINARY":
+            path = shlex.join([*EMULATOR, path])
+        setattr(module, name, path)
     if not needs():
         print(f"{missing}: {what} skipped")
         sys.exit(77)

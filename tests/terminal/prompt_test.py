@@ -55,7 +55,7 @@ class WaysOut(unittest.TestCase):
                 self.addCleanup(shutil.rmtree, folder, True)
                 status = os.path.join(folder, "status")
                 t = start_on_pty(BINARY, self, argv=[
-                    "sh", "-c", f'trap : HUP; "$0"; echo $? > {status}', BINARY])
+                    "sh", "-c", f"trap : HUP; {BINARY}; echo $? > {status}"])
                 if prompt:
                     t.send(b"\x1b")
                     t.wait(lambda: prompt_shown(t.screen.display), 3)

@@ -5,6 +5,7 @@ the keys, and that it leaves the terminal as it found it.
 Usage: python3 -m tests.terminal.terminal_test PATH-TO-BLOCKFALL"""
 
 import os
+import shlex
 import subprocess
 import sys
 import time
@@ -27,18 +28,18 @@ class Refusals(unittest.TestCase):
     command line, answered without a terminal."""
 
     def test_command_line_answers(self):
-        check_answers(self, [BINARY])
+        check_answers(self, shlex.split(BINARY))
         # An answer that could not be written is no success.
         for arguments in (["--help"], ["--version"]):
             with self.subTest(arguments=arguments), open("/dev/full", "w") as full:
-                run = subprocess.run([BINARY, *arguments], stdout=full, stderr=subprocess.PIPE,
-                                     text=True, timeout=10)
+                run = subprocess.run([*shlex.split(BINARY), *arguments], stdout=full,
+                                     stderr=subprocess.PIPE, text=True, timeout=10)
                 self.assertEqual(run.returncode, 1)
                 self.assertIn("standard output", run.stderr)
 
     def test_input_not_a_terminal(self):
-        run = subprocess.run([BINARY], stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                             timeout=10)
+        run = subprocess.run(shlex.split(BINARY), stdin=subprocess.DEVNULL, capture_output=True,
+                             text=True, timeout=10)
         self.assertEqual(run.returncode, 1)
         self.assertEqual(run.stdout, "")
         self.assertEqual(len(run.stderr.strip().splitlines()), 1, run.stderr)
@@ -134,7 +135,8 @@ class Play(unittest.TestCase):
             time.sleep(1.1)
         self.assertTrue(all(r is not None and 10 <= r <= 12 for r in rates), rates)
         # A screen from the middle of a real game, for the README.
-        with open(os.path.join(os.path.dirname(BINARY), "screen-capture.txt"), "w") as f:
+        folder = os.path.dirname(shlex.split(BINARY)[-1])
+        with open(os.path.join(folder, "screen-capture.txt"), "w") as f:
             f.write("\n".join(row.rstrip() for row in screen[:20]).rstrip() + "\n")
         # Escape: the prompt below the sleep line; Enter: status 0.
         screen = s.to_prompt().screen()
