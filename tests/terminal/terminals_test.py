@@ -14,8 +14,9 @@ kept and searched for that too.
 With BLOCKFALL_CHROOT set (the types the static build carries, comma
 separated) the game runs in a chroot that holds the binary alone (and
 BLOCKFALL_EMULATOR beside it when that names one; the UTF-8 locale's data
-in that locale's case), on every type it carries, and an unknown type is
-refused.
+in that locale's case), on every type it carries; on one it does not carry
+(tmux), from that type's entry in the chroot's own database; and an unknown
+type is refused.
 
 Usage: python3 -m tests.terminal.terminals_test PATH-TO-BLOCKFALL"""
 
@@ -31,7 +32,8 @@ BINARY = None
 CHROOT = os.environ.get("BLOCKFALL_CHROOT")
 EMULATOR = os.environ.get("BLOCKFALL_EMULATOR")
 
-TYPES = CHROOT.split(",") if CHROOT else (
+CARRIED = CHROOT.split(",") if CHROOT else []
+TYPES = CARRIED + ["tmux"] if CHROOT else (
     "xterm-256color", "tmux-256color", "screen", "linux", "vt100", "vt220")
 # The locale, and the glyphs of the walls and the blocks in it.
 LOCALES = (("C.UTF-8", WALL, BLOCK), ("C", CHECKERBOARD, BLOCK))
@@ -49,6 +51,9 @@ def command(term, locale):
     if locale != "C":
         data = "/usr/lib/locale/" + locale.replace("UTF-8", "utf8")
         copy += f" && mkdir -p {root}/usr/lib/locale && cp -r {data} {root}/usr/lib/locale/"
+    folder = f"/lib/terminfo/{term[0]}"
+    if term not in CARRIED and os.path.exists(f"{folder}/{term}"):
+        copy += f" && mkdir -p {root}{folder} && cp {folder}/{term} {root}{folder}/"
     return f"{copy} && TERM={term} LC_ALL={locale} chroot {root} {run}"
 
 
