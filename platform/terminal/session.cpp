@@ -18,8 +18,11 @@
 #include <cstring>
 #include <ctime>
 #include <initializer_list>
+#include <optional>
+#include <string>
 #include <variant>
 
+#include "platform/terminal/builtin_terminfo.h"
 #include "platform/terminal/signals.h"
 
 namespace {
@@ -164,6 +167,29 @@ void prepareCrashReset()
             tputs(s, 1, toCrashReset);
 }
 
+// The system's description of the type when it has one; else the copy this
+// binary carries, if any. terminfo is pointed at the copy only while it
+// reads it, so the environment is left as it was found.
+bool openDescription(const char* term)
+{
+    int status = 0;
+    if (setupterm(nullptr, STDOUT_FILENO, &status) == OK)
+        return true;
+    const char* builtin = builtinTerminfo(term);
+    if (builtin == nullptr)
+        return false;
+    const char* found = std::getenv("TERMINFO");
+    const std::optional<std::string> before =
+        found != nullptr ? std::optional<std::string>(found) : std::nullopt;
+    setenv("TERMINFO", builtin, 1);
+    const bool opened = setupterm(nullptr, STDOUT_FILENO, &status) == OK;
+    if (before)
+        setenv("TERMINFO", before->c_str(), 1);
+    else
+        unsetenv("TERMINFO");
+    return opened;
+}
+
 } // namespace
 
 // ---- The screen's routines ---------------------------------------------
@@ -211,8 +237,7 @@ bool sessionOpen(ScreenStrings& forScreen, int minColumns, int minRows)
         return false;
     }
     char message[160];
-    int status = 0;
-    if (setupterm(nullptr, STDOUT_FILENO, &status) != OK) {
+    if (!openDescription(term)) {
         std::snprintf(message, sizeof message, "the terminal type '%.64s' is not known here", term);
         refuse(message);
         return false;

@@ -11,19 +11,50 @@ attributes shows what such a terminal would. What it cannot show is a
 delay written as text and then overwritten, so the bytes the game sent are
 kept and searched for that too.
 
+With BLOCKFALL_CHROOT set (the types the static build carries, comma
+separated) the game runs in a chroot that holds the binary alone (and
+BLOCKFALL_EMULATOR beside it when that names one; the UTF-8 locale's data
+in that locale's case), on every type it carries; on one it does not carry
+(tmux), from that type's entry in the chroot's own database; and an unknown
+type is refused.
+
 Usage: python3 -m tests.terminal.terminals_test PATH-TO-BLOCKFALL"""
 
+import os
+import shutil
 import sys
 import unittest
 
 from tests.terminal.harness import (BLOCK, CHECKERBOARD, PROMPT, SLEEP_ROW, WALL, Session,
-                                    run_suite, well_cells, well_whole)
+                                    have_tmux, run_suite, well_cells, well_whole)
 
 BINARY = None
+CHROOT = os.environ.get("BLOCKFALL_CHROOT")
+EMULATOR = os.environ.get("BLOCKFALL_EMULATOR")
 
-TYPES = ("xterm-256color", "tmux-256color", "screen", "linux", "vt100", "vt220")
+CARRIED = CHROOT.split(",") if CHROOT else []
+TYPES = CARRIED + ["tmux"] if CHROOT else (
+    "xterm-256color", "tmux-256color", "screen", "linux", "vt100", "vt220")
 # The locale, and the glyphs of the walls and the blocks in it.
 LOCALES = (("C.UTF-8", WALL, BLOCK), ("C", CHECKERBOARD, BLOCK))
+
+
+def command(term, locale):
+    """The game started with this TERM and locale, in its chroot if any."""
+    if not CHROOT:
+        return f"TERM={term} LC_ALL={locale} {BINARY}"
+    root, run = "{dir}/root", "/blockfall"
+    copy = f"mkdir {root} && cp {BINARY} {root}/blockfall"
+    if EMULATOR:
+        copy += f" && cp {shutil.which(EMULATOR)} {root}/emulator"
+        run = "/emulator " + run
+    if locale != "C":
+        data = "/usr/lib/locale/" + locale.replace("UTF-8", "utf8")
+        copy += f" && mkdir -p {root}/usr/lib/locale && cp -r {data} {root}/usr/lib/locale/"
+    folder = f"/lib/terminfo/{term[0]}"
+    if term not in CARRIED and os.path.exists(f"{folder}/{term}"):
+        copy += f" && mkdir -p {root}{folder} && cp {folder}/{term} {root}{folder}/"
+    return f"{copy} && TERM={term} LC_ALL={locale} chroot {root} {run}"
 
 
 class TerminalTypes(unittest.TestCase):
@@ -33,8 +64,16 @@ class TerminalTypes(unittest.TestCase):
                 with self.subTest(term=term, locale=locale):
                     self.play(term, locale, wall, block)
 
+    def test_unknown_type_refused(self):
+        s = Session(command("no-such-terminal", "C") + " 2> {dir}/err", width=26, height=21)
+        try:
+            self.assertEqual(s.status(15), 1)
+            self.assertIn("'no-such-terminal' is not known here", s.read("err"))
+        finally:
+            s.close()
+
     def play(self, term, locale, wall, block):
-        s = Session(f"TERM={term} LC_ALL={locale} {BINARY}", width=26, height=21, record=True)
+        s = Session(command(term, locale), width=26, height=21, record=True)
         try:
             self.check(s, locale, wall, block)
         finally:
@@ -65,4 +104,6 @@ class TerminalTypes(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    run_suite(sys.modules[__name__], "terminal types suite")
+    run_suite(sys.modules[__name__], "terminal types suite",
+              needs=lambda: have_tmux() and (not CHROOT or os.geteuid() == 0),
+              missing="tmux is not installed, or a chroot needs root")
