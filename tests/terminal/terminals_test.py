@@ -21,16 +21,16 @@ type is refused.
 Usage: python3 -m tests.terminal.terminals_test PATH-TO-BLOCKFALL"""
 
 import os
+import shlex
 import shutil
 import sys
 import unittest
 
-from tests.terminal.harness import (BLOCK, CHECKERBOARD, PROMPT, SLEEP_ROW, WALL, Session,
-                                    have_tmux, run_suite, well_cells, well_whole)
+from tests.terminal.harness import (BLOCK, CHECKERBOARD, EMULATOR, PROMPT, SLEEP_ROW, WALL,
+                                    Session, have_tmux, run_suite, well_cells, well_whole)
 
 BINARY = None
 CHROOT = os.environ.get("BLOCKFALL_CHROOT")
-EMULATOR = os.environ.get("BLOCKFALL_EMULATOR")
 
 CARRIED = CHROOT.split(",") if CHROOT else []
 TYPES = CARRIED + ["tmux"] if CHROOT else (
@@ -44,9 +44,10 @@ def command(term, locale):
     if not CHROOT:
         return f"TERM={term} LC_ALL={locale} {BINARY}"
     root, run = "{dir}/root", "/blockfall"
-    copy = f"mkdir {root} && cp {BINARY} {root}/blockfall"
+    # The binary alone, without the emulator that BINARY starts it under.
+    copy = f"mkdir {root} && cp {shlex.split(BINARY)[-1]} {root}/blockfall"
     if EMULATOR:
-        copy += f" && cp {shutil.which(EMULATOR)} {root}/emulator"
+        copy += f" && cp {shutil.which(EMULATOR[0])} {root}/emulator"
         run = "/emulator " + run
     if locale != "C":
         data = "/usr/lib/locale/" + locale.replace("UTF-8", "utf8")
