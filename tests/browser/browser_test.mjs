@@ -46,28 +46,31 @@ function shapeOf(cells) {
 const turnedClockwise = (cells) => cells.map(([y, x]) => [x, -y]);
 const SQUARE = '0,0 0,1 1,0 1,1'; // the one piece that does not turn
 
+// The clock stands at START until the game's first write, which comes
+// before it seeds, however long the page took to load: every page opened
+// so deals the same pieces.
+const fixedStart = (target) => target.addInitScript((start) => {
+  const now = Date.now;
+  let since = null;
+  Date.now = () => (since === null ? start : start + now() - since);
+  let blockfall;
+  Object.defineProperty(window, 'blockfall', {
+    get: () => blockfall,
+    set: (page) => {
+      blockfall = page;
+      const write = page.terminal.write.bind(page.terminal);
+      page.terminal.write = (...args) => { since ??= now(); return write(...args); };
+    },
+  });
+}, START);
+
 let server, browser, page, errors;
 let piece; // the falling piece as last seen
 
 before(async () => {
   server = await serve(pageDir);
   ({ browser, page, errors } = await launch(nodeModules, chromium));
-  // The clock stands at START until the game's first write, which comes
-  // before it seeds, however long the page took to load.
-  await page.addInitScript((start) => {
-    const now = Date.now;
-    let since = null;
-    Date.now = () => (since === null ? start : start + now() - since);
-    let blockfall;
-    Object.defineProperty(window, 'blockfall', {
-      get: () => blockfall,
-      set: (page) => {
-        blockfall = page;
-        const write = page.terminal.write.bind(page.terminal);
-        page.terminal.write = (...args) => { since ??= now(); return write(...args); };
-      },
-    });
-  }, START);
+  await fixedStart(page);
   // Every keydown the page leaves to the browser, seen after the page's own handlers.
   await page.addInitScript(() => {
     window.keysLeftToBrowser = [];
@@ -260,6 +263,7 @@ test('the terminal and the buttons fit every window, with no sideways scrolling'
 
 test('on a phone the buttons play: a tap on Turn turns, a held Right walks to the wall', async () => {
   const phone = await browser.newPage({ viewport: { width: 390, height: 844 }, isMobile: true, hasTouch: true });
+  await fixedStart(phone);
   await phone.goto(server.url);
   const first = blocks(await waitForScreen(phone, (r) => blocks(r).length === 4 && shapeOf(blocks(r)) !== SQUARE,
                                            'a piece that turns'));
