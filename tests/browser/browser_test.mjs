@@ -3,21 +3,20 @@
 // terminal's buffer, step by step; then a hidden page, other windows and a
 // phone's buttons, and a page that cannot play.
 //
-// Usage: node browser_test.mjs PAGE-FOLDER NODE-MODULES SCREENSHOT [ENGINE...]
-// An engine whose programs are missing is skipped with their names; exits
-// 77 (skipped) when the page or every engine is missing.
-import { describe, test, before, after } from 'node:test';
+// Usage: node browser_test.mjs PAGE-FOLDER NODE-MODULES SCREENSHOT ENGINE
+// (chromium, firefox or webkit). Exits 77 (skipped) when the page or the
+// engine's programs are missing, naming them.
+import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { existsSync } from 'node:fs';
 import { readFile } from 'node:fs/promises';
 import { join } from 'node:path';
 import { pathToFileURL } from 'node:url';
-import { BLOCK, ENGINES, PROMPT, PROMPT_ROW, RATE_ROW, SCORE_ROW, SLEEP_ROW, WELL_ROWS, LIMITS, missingPrograms, screen,
+import { BLOCK, PROMPT, PROMPT_ROW, RATE_ROW, SCORE_ROW, SLEEP_ROW, WELL_ROWS, LIMITS, missingPrograms, screen,
          serve, startEngine, waitForScreen, wholeWell } from './harness.mjs';
 
-const [pageDir, nodeModules, screenshot, ...chosen] = process.argv.slice(2);
-const engines = chosen.length ? chosen : ENGINES;
-const absent = Object.fromEntries(engines.map((name) => [name, missingPrograms(name)]));
+const [pageDir, nodeModules, screenshot, engineName = 'chromium'] = process.argv.slice(2);
+const limits = LIMITS[engineName] ?? {}; // why it skips what it cannot do
 for (const [what, path] of [['page', join(pageDir ?? '', 'index.html')],
                             ['ws', join(nodeModules ?? '', 'ws')]]) {
   if (!existsSync(path)) {
@@ -25,9 +24,8 @@ for (const [what, path] of [['page', join(pageDir ?? '', 'index.html')],
     process.exit(77);
   }
 }
-if (engines.every((name) => absent[name].length)) {
-  console.log(`no engine here (${engines.map((name) => `${name}: ${absent[name].join(', ')}`).join('; ')}): ` +
-              'browser suite skipped');
+if (missingPrograms(engineName).length) {
+  console.log(`${missingPrograms(engineName).join(', ')} missing: ${engineName} skipped`);
   process.exit(77);
 }
 
@@ -127,262 +125,253 @@ let piece; // the falling piece as last seen
 before(async () => {
   server = await serve(pageDir);
   server.init = INIT;
+  engine = await startEngine(engineName, nodeModules);
+  page = await engine.newPage();
+  await page.goto(server.url);
 });
-after(() => server?.close());
+after(async () => {
+  await engine?.close();
+  await server?.close();
+});
 
-// The cases, in one engine; `limits` says why it skips what it cannot do.
-function cases(limits) {
-  test('the page shows the well, the panel and the two status lines in place', async () => {
-    const rows = await waitForScreen(page, (r) => wholeWell(r) && /^\d+FPS/.test(r[RATE_ROW]),
-                                     'the well and the rate line');
-    assert.ok(rows[0].slice(21).startsWith('Next:'), rows[0]);
-    assert.match(rows[SCORE_ROW], /^Score: 0\s*$/);
-    assert.match(rows[SLEEP_ROW], /^ -?\d+\s*$/, 'the sleep line at column 1');
-    piece = blocks(await waitForScreen(page, (r) => blocks(r).length === 4,
-                                       'the first piece whole in the well'));
-    assert.notEqual(shapeOf(piece), SQUARE, 'the start time must deal a piece that turns');
-    await recordFrames();
-  });
+test('the page shows the well, the panel and the two status lines in place', async () => {
+  const rows = await waitForScreen(page, (r) => wholeWell(r) && /^\d+FPS/.test(r[RATE_ROW]),
+                                   'the well and the rate line');
+  assert.ok(rows[0].slice(21).startsWith('Next:'), rows[0]);
+  assert.match(rows[SCORE_ROW], /^Score: 0\s*$/);
+  assert.match(rows[SLEEP_ROW], /^ -?\d+\s*$/, 'the sleep line at column 1');
+  piece = blocks(await waitForScreen(page, (r) => blocks(r).length === 4,
+                                     'the first piece whole in the well'));
+  assert.notEqual(shapeOf(piece), SQUARE, 'the start time must deal a piece that turns');
+  await recordFrames();
+});
 
-  test('Up turns the piece a quarter turn clockwise', async () => {
-    const before = blocks(await screen(page));
-    await page.keyboard.press('ArrowUp');
-    const rows = await waitForScreen(page, (r) => {
-      const cells = blocks(r);
-      return cells.length === 4 && shapeOf(cells) !== shapeOf(before);
-    }, 'the piece to turn');
-    piece = blocks(rows);
-    assert.equal(shapeOf(piece), shapeOf(turnedClockwise(before)));
-  });
+test('Up turns the piece a quarter turn clockwise', async () => {
+  const before = blocks(await screen(page));
+  await page.keyboard.press('ArrowUp');
+  const rows = await waitForScreen(page, (r) => {
+    const cells = blocks(r);
+    return cells.length === 4 && shapeOf(cells) !== shapeOf(before);
+  }, 'the piece to turn');
+  piece = blocks(rows);
+  assert.equal(shapeOf(piece), shapeOf(turnedClockwise(before)));
+});
 
-  test('a held ArrowRight walks the piece to the wall, one column a frame', async () => {
-    const from = rightmost(piece);
-    await takeFrames();
-    await page.keyboard.down('ArrowRight');
-    await waitForScreen(page, (r) => blocks(r).length === 4 && rightmost(blocks(r)) === 18,
-                        'the piece at the right wall');
-    await new Promise((resolve) => setTimeout(resolve, 400)); // held on against the wall
-    await page.keyboard.up('ArrowRight');
-    const shown = (await takeFrames()).map((rows) => blocks(rows)).filter((c) => c.length === 4);
-    const columns = [from, ...shown.map(rightmost)];
-    const walked = columns.filter((x, i) => i === 0 || x !== columns[i - 1]);
-    const expected = Array.from({ length: 18 - from + 1 }, (_, i) => from + i);
-    assert.deepEqual(walked, expected, `columns frame by frame: ${columns}`);
-    const rows = await screen(page);
-    assert.ok(wholeWell(rows), 'the wall stands');
-    piece = blocks(rows);
-  });
+test('a held ArrowRight walks the piece to the wall, one column a frame', async () => {
+  const from = rightmost(piece);
+  await takeFrames();
+  await page.keyboard.down('ArrowRight');
+  await waitForScreen(page, (r) => blocks(r).length === 4 && rightmost(blocks(r)) === 18,
+                      'the piece at the right wall');
+  await new Promise((resolve) => setTimeout(resolve, 400)); // held on against the wall
+  await page.keyboard.up('ArrowRight');
+  const shown = (await takeFrames()).map((rows) => blocks(rows)).filter((c) => c.length === 4);
+  const columns = [from, ...shown.map(rightmost)];
+  const walked = columns.filter((x, i) => i === 0 || x !== columns[i - 1]);
+  const expected = Array.from({ length: 18 - from + 1 }, (_, i) => from + i);
+  assert.deepEqual(walked, expected, `columns frame by frame: ${columns}`);
+  const rows = await screen(page);
+  assert.ok(wholeWell(rows), 'the wall stands');
+  piece = blocks(rows);
+});
 
-  test('a tap moves one column; a key held while the page loses focus is let go', async () => {
-    const at = rightmost(piece);
-    await page.keyboard.press('ArrowLeft');
-    let rows = await waitForScreen(page, (r) => blocks(r).length === 4 && rightmost(blocks(r)) !== at,
-                                   'the piece to move left');
-    await new Promise((resolve) => setTimeout(resolve, 300));
-    rows = await screen(page);
-    assert.equal(rightmost(blocks(rows)), at - 1, 'a press and release between frames moves once');
+test('a tap moves one column; a key held while the page loses focus is let go', async () => {
+  const at = rightmost(piece);
+  await page.keyboard.press('ArrowLeft');
+  let rows = await waitForScreen(page, (r) => blocks(r).length === 4 && rightmost(blocks(r)) !== at,
+                                 'the piece to move left');
+  await new Promise((resolve) => setTimeout(resolve, 300));
+  rows = await screen(page);
+  assert.equal(rightmost(blocks(rows)), at - 1, 'a press and release between frames moves once');
 
-    await page.keyboard.down('ArrowLeft');
-    await waitForScreen(page, (r) => blocks(r).length === 4 && rightmost(blocks(r)) <= at - 3,
-                        'the held key to walk the piece left');
-    // A click beside the terminal takes the keyboard from it, and the game
-    // takes it back: the held key is let go, and the next keys still play.
-    await page.click('#status');
-    await new Promise((resolve) => setTimeout(resolve, 300));
-    const stopped = rightmost(blocks(await screen(page)));
-    await new Promise((resolve) => setTimeout(resolve, 600));
-    piece = blocks(await screen(page));
-    assert.equal(rightmost(piece), stopped, 'the piece walks on after the page lost the keyboard');
-    assert.ok(await page.evaluate(() => document.activeElement === window.blockfall.terminal.textarea),
-              'the keyboard back with the game after a click beside it');
-    await page.keyboard.up('ArrowLeft');
-  });
+  await page.keyboard.down('ArrowLeft');
+  await waitForScreen(page, (r) => blocks(r).length === 4 && rightmost(blocks(r)) <= at - 3,
+                      'the held key to walk the piece left');
+  // A click beside the terminal takes the keyboard from it, and the game
+  // takes it back: the held key is let go, and the next keys still play.
+  await page.click('#status');
+  await new Promise((resolve) => setTimeout(resolve, 300));
+  const stopped = rightmost(blocks(await screen(page)));
+  await new Promise((resolve) => setTimeout(resolve, 600));
+  piece = blocks(await screen(page));
+  assert.equal(rightmost(piece), stopped, 'the piece walks on after the page lost the keyboard');
+  assert.ok(await page.evaluate(() => document.activeElement === window.blockfall.terminal.textarea),
+            'the keyboard back with the game after a click beside it');
+  await page.keyboard.up('ArrowLeft');
+});
 
-  test('a piece pushed down lands where it was steered', async () => {
-    const left = Math.min(...piece.map(([, x]) => x));
-    const right = rightmost(piece);
-    const drop = WELL_ROWS - 1 - Math.max(...piece.map(([y]) => y));
-    const onFloor = (r) => {
-      const cells = blocks(r, left, right);
-      return cells.length === 4 && Math.max(...cells.map(([y]) => y)) === WELL_ROWS - 1;
-    };
-    await page.keyboard.down('ArrowDown');
-    await waitForScreen(page, onFloor, 'the piece on the floor');
-    await page.keyboard.up('ArrowDown');
-    // A gravity step later it is still there: it landed, it is not falling.
-    await new Promise((resolve) => setTimeout(resolve, 1500));
-    assert.deepEqual(blocks(await screen(page), left, right), piece.map(([y, x]) => [y + drop, x]),
-                     'in the columns it was steered to');
-    if (screenshot)
-      await page.screenshot(screenshot.replace(/(\.png)?$/, `-${engine.name}.png`));
-  });
+test('a piece pushed down lands where it was steered', async () => {
+  const left = Math.min(...piece.map(([, x]) => x));
+  const right = rightmost(piece);
+  const drop = WELL_ROWS - 1 - Math.max(...piece.map(([y]) => y));
+  const onFloor = (r) => {
+    const cells = blocks(r, left, right);
+    return cells.length === 4 && Math.max(...cells.map(([y]) => y)) === WELL_ROWS - 1;
+  };
+  await page.keyboard.down('ArrowDown');
+  await waitForScreen(page, onFloor, 'the piece on the floor');
+  await page.keyboard.up('ArrowDown');
+  // A gravity step later it is still there: it landed, it is not falling.
+  await new Promise((resolve) => setTimeout(resolve, 1500));
+  assert.deepEqual(blocks(await screen(page), left, right), piece.map(([y, x]) => [y + drop, x]),
+                   'in the columns it was steered to');
+  if (screenshot)
+    await page.screenshot(screenshot.replace(/(\.png)?$/, `-${engine.name}.png`));
+});
 
-  test('Escape shows the prompt, Enter ends the game, and Play again starts a fresh one', async () => {
-    for (const key of ['PageDown', 'Space'])
-      await page.keyboard.press(key); // nothing for the game, and kept from the browser
-    await page.keyboard.press('Escape');
-    const rows = await waitForScreen(page, (r) => r[PROMPT_ROW].startsWith(PROMPT), 'the exit prompt on its row');
-    assert.match(rows[RATE_ROW], /^\d+FPS/);
-    await page.until(() => /Game over.*Enter/.test(document.body.innerText), null, 'the ending said');
-    await page.keyboard.press('Enter');
-    await page.until(() => !window.blockfall.playing, null, 'the game to end');
-    assert.deepEqual(await page.evaluate(() => window.keysLeftToBrowser), [],
-                     'every key kept from the browser while playing');
-    await page.keyboard.press('Enter'); // on Play again
-    const fresh = await waitForScreen(page, (r) => wholeWell(r) && blocks(r).length === 4, 'a second game');
-    assert.match(fresh[SCORE_ROW], /^Score: 0\s*$/);
-    assert.ok(blocks(fresh).every(([y]) => y < 4), `only a new piece at the top: ${fresh.join('\n')}`);
-    assert.deepEqual(await page.evaluate(() => window.errors), [], 'errors, blocked loads, policy breaches');
-  });
+test('Escape shows the prompt, Enter ends the game, and Play again starts a fresh one', async () => {
+  for (const key of ['PageDown', 'Space'])
+    await page.keyboard.press(key); // nothing for the game, and kept from the browser
+  await page.keyboard.press('Escape');
+  const rows = await waitForScreen(page, (r) => r[PROMPT_ROW].startsWith(PROMPT), 'the exit prompt on its row');
+  assert.match(rows[RATE_ROW], /^\d+FPS/);
+  await page.until(() => /Game over.*Enter/.test(document.body.innerText), null, 'the ending said');
+  await page.keyboard.press('Enter');
+  await page.until(() => !window.blockfall.playing, null, 'the game to end');
+  assert.deepEqual(await page.evaluate(() => window.keysLeftToBrowser), [],
+                   'every key kept from the browser while playing');
+  await page.keyboard.press('Enter'); // on Play again
+  const fresh = await waitForScreen(page, (r) => wholeWell(r) && blocks(r).length === 4, 'a second game');
+  assert.match(fresh[SCORE_ROW], /^Score: 0\s*$/);
+  assert.ok(blocks(fresh).every(([y]) => y < 4), `only a new piece at the top: ${fresh.join('\n')}`);
+  assert.deepEqual(await page.evaluate(() => window.errors), [], 'errors, blocked loads, policy breaches');
+});
 
-  test('a hidden page stands still, then goes on at the pace it had', { skip: limits.hide },
-       async () => {
-    const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-    const tab = await engine.newPage();
+test('a hidden page stands still, then goes on at the pace it had', { skip: limits.hide },
+     async () => {
+  const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+  const tab = await engine.newPage();
+  await tab.goto(server.url);
+  await waitForScreen(tab, (r) => /^\d+FPS/.test(r[RATE_ROW]), 'the rate line');
+  await sleep(6000); // the governor settles
+  await recordFrames(tab);
+  await sleep(1000);
+  const other = await engine.newPage(); // in front of the game's tab
+  await other.front();
+  await sleep(5000);
+  await tab.front();
+  await sleep(2500);
+  await other.close();
+  const [[hiding], [showing, shown]] = await tab.evaluate(() => window.visibilityChanges);
+  assert.equal(showing, hiding, 'frames drawn while hidden');
+  const frames = await tab.evaluate(() => window.shownFrames);
+  const [before, after, later] = [shown - 1, shown, frames.length - 1]
+    .map((i) => [RATE_ROW, SLEEP_ROW].map((y) => parseInt(frames[i][y], 10)));
+  assert.ok([...after, later[0]].every((x, i) => Math.abs(x - before[i % 2]) <= 2),
+            `FPS and sleep: ${before} before, ${after} on showing, FPS ${later[0]} later`);
+  await tab.close();
+});
+
+test(`the terminal and the buttons fit every window, with no sideways scrolling${
+  limits.touch ? ` (not a phone's: ${limits.touch})` : ''}`, async () => {
+  for (const [width, height, touch, zoom = 1] of sizes) {
+    if ((touch && limits.touch) || (zoom !== 1 && limits.zoom))
+      continue; // said in the case's name
+    const fits = await engine.newPage({ width, height, touch, zoom });
+    await fits.goto(server.url);
+    await waitForScreen(fits, wholeWell, `the well at ${width}x${height}`);
+    for (const viewport of [{ width, height }, { width: height, height: width }]) {
+      await fits.viewport(viewport);
+      await new Promise((resolve) => setTimeout(resolve, 300));
+      const misfits = await fits.evaluate((wide) => [...document.querySelectorAll('#terminal, #pad button')]
+        .map((e) => [e.id || e.textContent, e.getBoundingClientRect()])
+        .filter(([name, r]) => r.width > 0 && (r.left < 0 || r.top < 0 || r.right > innerWidth || r.bottom > innerHeight ||
+                                               (name !== 'terminal' && Math.min(r.width, r.height) < 44)))
+        .map(([name]) => name).concat(document.documentElement.scrollWidth > innerWidth ? ['sideways scroll'] : [],
+                                      innerWidth > wide ? ['laid out wider than the window'] : []), viewport.width);
+      assert.deepEqual(misfits, [], `${viewport.width}x${viewport.height} at ${zoom * 100}%${touch ? ', touch' : ''}`);
+    }
+    await fits.close();
+  }
+});
+
+test('on a phone the buttons play: a tap on Turn turns, a held Right walks to the wall',
+     { skip: limits.touch }, async () => {
+  const phone = await engine.newPage({ width: 390, height: 844, touch: true });
+  await phone.goto(server.url);
+  const first = blocks(await waitForScreen(phone, (r) => blocks(r).length === 4, 'the first piece'));
+  assert.notEqual(shapeOf(first), SQUARE, 'the start time must deal a piece that turns');
+  await phone.touch('#pad [data-key=ArrowUp]');
+  await waitForScreen(phone, (r) => blocks(r).length === 4 && shapeOf(blocks(r)) === shapeOf(turnedClockwise(first)),
+                      'the piece turned');
+  await phone.touch('#pad [data-key=ArrowRight]', true);
+  await waitForScreen(phone, (r) => blocks(r).length === 4 && rightmost(blocks(r)) === 18, 'the piece at the right wall');
+  await phone.release();
+  await phone.close();
+});
+
+test('a page that cannot play says why and what to do', async () => {
+  const apart = await serve(pageDir); // an origin of its own, where no worker keeps the files
+  try {
+    for (const [what, files, init, message] of failures) {
+      Object.assign(apart, { files: files ?? {}, init: `delete Navigator.prototype.serviceWorker; ${init}${INIT}` });
+      const broken = await engine.newPage();
+      await broken.goto(files ? apart.url : pathToFileURL(join(pageDir, 'index.html')).href);
+      await broken.until((source) => new RegExp(source).test(document.body.innerText), message.source, what, 10000)
+        .catch(() => assert.fail(`no message for ${what}`));
+      await broken.close();
+    }
+  } finally {
+    await apart.close();
+  }
+});
+
+test('Chromium finds the page installable', { skip: limits.devtools }, async () => {
+  const installed = await engine.newPage();
+  await installed.goto(server.url);
+  await waitForScreen(installed, wholeWell, 'the well');
+  assert.deepEqual((await installed.devtools('Page.getInstallabilityErrors')).installabilityErrors, []);
+  await installed.close();
+});
+
+// After one visit, with the server stopped, a reload plays a game to its
+// end; and a newer version is taken at the next game, not in this one.
+const kept = async (tab) => {
+  await tab.goto(server.url);
+  await tab.until(() => !!navigator.serviceWorker?.controller, null, 'the page kept by its worker');
+  await waitForScreen(tab, (r) => blocks(r).length === 4, 'a piece');
+};
+const playToTheEnd = async (tab) => {
+  await tab.keyboard.press('Escape');
+  await waitForScreen(tab, (r) => r[PROMPT_ROW].startsWith(PROMPT), 'the exit prompt');
+  await tab.keyboard.press('Enter');
+  await tab.until(() => document.documentElement.dataset.phase === 'ended', null, 'the end of the game');
+};
+test('after one visit the page loads and plays with the server stopped', async () => {
+  const tab = await engine.newPage();
+  try {
+    await kept(tab);
+    server.offline = true;
     await tab.goto(server.url);
-    await waitForScreen(tab, (r) => /^\d+FPS/.test(r[RATE_ROW]), 'the rate line');
-    await sleep(6000); // the governor settles
-    await recordFrames(tab);
-    await sleep(1000);
-    const other = await engine.newPage(); // in front of the game's tab
-    await other.front();
-    await sleep(5000);
-    await tab.front();
-    await sleep(2500);
-    await other.close();
-    const [[hiding], [showing, shown]] = await tab.evaluate(() => window.visibilityChanges);
-    assert.equal(showing, hiding, 'frames drawn while hidden');
-    const frames = await tab.evaluate(() => window.shownFrames);
-    const [before, after, later] = [shown - 1, shown, frames.length - 1]
-      .map((i) => [RATE_ROW, SLEEP_ROW].map((y) => parseInt(frames[i][y], 10)));
-    assert.ok([...after, later[0]].every((x, i) => Math.abs(x - before[i % 2]) <= 2),
-              `FPS and sleep: ${before} before, ${after} on showing, FPS ${later[0]} later`);
+    await waitForScreen(tab, (r) => wholeWell(r) && blocks(r).length === 4, 'the well and a piece, offline');
+    await tab.keyboard.down('ArrowRight');
+    await waitForScreen(tab, (r) => blocks(r).length === 4 && rightmost(blocks(r)) === 18, 'the piece at the wall');
+    await tab.keyboard.up('ArrowRight');
+    await playToTheEnd(tab);
+  } finally {
+    server.offline = false;
     await tab.close();
-  });
+  }
+});
 
-  test(`the terminal and the buttons fit every window, with no sideways scrolling${
-    limits.touch ? ` (not a phone's: ${limits.touch})` : ''}`, async () => {
-    for (const [width, height, touch, zoom = 1] of sizes) {
-      if ((touch && limits.touch) || (zoom !== 1 && limits.zoom))
-        continue; // said in the case's name
-      const fits = await engine.newPage({ width, height, touch, zoom });
-      await fits.goto(server.url);
-      await waitForScreen(fits, wholeWell, `the well at ${width}x${height}`);
-      for (const viewport of [{ width, height }, { width: height, height: width }]) {
-        await fits.viewport(viewport);
-        await new Promise((resolve) => setTimeout(resolve, 300));
-        const misfits = await fits.evaluate((wide) => [...document.querySelectorAll('#terminal, #pad button')]
-          .map((e) => [e.id || e.textContent, e.getBoundingClientRect()])
-          .filter(([name, r]) => r.width > 0 && (r.left < 0 || r.top < 0 || r.right > innerWidth || r.bottom > innerHeight ||
-                                                 (name !== 'terminal' && Math.min(r.width, r.height) < 44)))
-          .map(([name]) => name).concat(document.documentElement.scrollWidth > innerWidth ? ['sideways scroll'] : [],
-                                        innerWidth > wide ? ['laid out wider than the window'] : []), viewport.width);
-        assert.deepEqual(misfits, [], `${viewport.width}x${viewport.height} at ${zoom * 100}%${touch ? ', touch' : ''}`);
-      }
-      await fits.close();
-    }
-  });
-
-  test('on a phone the buttons play: a tap on Turn turns, a held Right walks to the wall',
-       { skip: limits.touch }, async () => {
-    const phone = await engine.newPage({ width: 390, height: 844, touch: true });
-    await phone.goto(server.url);
-    const first = blocks(await waitForScreen(phone, (r) => blocks(r).length === 4, 'the first piece'));
-    assert.notEqual(shapeOf(first), SQUARE, 'the start time must deal a piece that turns');
-    await phone.touch('#pad [data-key=ArrowUp]');
-    await waitForScreen(phone, (r) => blocks(r).length === 4 && shapeOf(blocks(r)) === shapeOf(turnedClockwise(first)),
-                        'the piece turned');
-    await phone.touch('#pad [data-key=ArrowRight]', true);
-    await waitForScreen(phone, (r) => blocks(r).length === 4 && rightmost(blocks(r)) === 18, 'the piece at the right wall');
-    await phone.release();
-    await phone.close();
-  });
-
-  test('a page that cannot play says why and what to do', async () => {
-    const apart = await serve(pageDir); // an origin of its own, where no worker keeps the files
-    try {
-      for (const [what, files, init, message] of failures) {
-        Object.assign(apart, { files: files ?? {}, init: `delete Navigator.prototype.serviceWorker; ${init}${INIT}` });
-        const broken = await engine.newPage();
-        await broken.goto(files ? apart.url : pathToFileURL(join(pageDir, 'index.html')).href);
-        await broken.until((source) => new RegExp(source).test(document.body.innerText), message.source, what, 10000)
-          .catch(() => assert.fail(`no message for ${what}`));
-        await broken.close();
-      }
-    } finally {
-      await apart.close();
-    }
-  });
-
-  test('Chromium finds the page installable', { skip: limits.devtools }, async () => {
-    const installed = await engine.newPage();
-    await installed.goto(server.url);
-    await waitForScreen(installed, wholeWell, 'the well');
-    assert.deepEqual((await installed.devtools('Page.getInstallabilityErrors')).installabilityErrors, []);
-    await installed.close();
-  });
-
-  // After one visit, with the server stopped, a reload plays a game to its
-  // end; and a newer version is taken at the next game, not in this one.
-  const kept = async (tab) => {
-    await tab.goto(server.url);
-    await tab.until(() => !!navigator.serviceWorker?.controller, null, 'the page kept by its worker');
-    await waitForScreen(tab, (r) => blocks(r).length === 4, 'a piece');
-  };
-  const playToTheEnd = async (tab) => {
-    await tab.keyboard.press('Escape');
-    await waitForScreen(tab, (r) => r[PROMPT_ROW].startsWith(PROMPT), 'the exit prompt');
-    await tab.keyboard.press('Enter');
-    await tab.until(() => document.documentElement.dataset.phase === 'ended', null, 'the end of the game');
-  };
-  test('after one visit the page loads and plays with the server stopped', async () => {
-    const tab = await engine.newPage();
-    try {
-      await kept(tab);
-      server.offline = true;
-      await tab.goto(server.url);
-      await waitForScreen(tab, (r) => wholeWell(r) && blocks(r).length === 4, 'the well and a piece, offline');
-      await tab.keyboard.down('ArrowRight');
-      await waitForScreen(tab, (r) => blocks(r).length === 4 && rightmost(blocks(r)) === 18, 'the piece at the wall');
-      await tab.keyboard.up('ArrowRight');
-      await playToTheEnd(tab);
-    } finally {
-      server.offline = false;
-      await tab.close();
-    }
-  });
-
-  test('a newer version waits for the end of the game, then plays the next one', async () => {
-    const tab = await engine.newPage();
-    const worker = String(await readFile(join(pageDir, 'sw.js')));
-    try {
-      await kept(tab);
-      await tab.evaluate(() => { window.sameLoad = true; });
-      server.files['sw.js'] = { body: worker.replace(/blockfall-[^']*/, 'blockfall-newer') };
-      await tab.evaluate(() => navigator.serviceWorker.getRegistration().then((r) => r.update()));
-      await tab.until(() => !document.getElementById('update').hidden, null, 'the newer version said');
-      await new Promise((resolve) => setTimeout(resolve, 1000));
-      assert.deepEqual(await tab.evaluate(() => [window.sameLoad, window.blockfall.playing]), [true, true],
-                       'the game goes on in the same page');
-      await playToTheEnd(tab);
-      await tab.keyboard.press('Enter'); // Play again
-      await tab.until(() => !window.sameLoad && window.blockfall?.playing, null, 'a new game on a new load');
-      assert.deepEqual(await tab.evaluate(() => caches.keys()), ['blockfall-newer'], 'the caches kept');
-    } finally {
-      server.files = {};
-      await tab.close();
-    }
-  });
-}
-
-for (const name of engines) {
-  describe(name, { skip: absent[name].length ? `${absent[name].join(', ')} missing` : false }, () => {
-    before(async () => {
-      engine = await startEngine(name, nodeModules);
-      page = await engine.newPage();
-      await page.goto(server.url);
-    });
-    after(() => engine?.close());
-    cases(LIMITS[name] ?? {});
-  });
-}
+test('a newer version waits for the end of the game, then plays the next one', async () => {
+  const tab = await engine.newPage();
+  const worker = String(await readFile(join(pageDir, 'sw.js')));
+  try {
+    await kept(tab);
+    await tab.evaluate(() => { window.sameLoad = true; });
+    server.files['sw.js'] = { body: worker.replace(/blockfall-[^']*/, 'blockfall-newer') };
+    await tab.evaluate(() => navigator.serviceWorker.getRegistration().then((r) => r.update()));
+    await tab.until(() => !document.getElementById('update').hidden, null, 'the newer version said');
+    await new Promise((resolve) => setTimeout(resolve, 1000));
+    assert.deepEqual(await tab.evaluate(() => [window.sameLoad, window.blockfall.playing]), [true, true],
+                     'the game goes on in the same page');
+    await playToTheEnd(tab);
+    await tab.keyboard.press('Enter'); // Play again
+    await tab.until(() => !window.sameLoad && window.blockfall?.playing, null, 'a new game on a new load');
+    assert.deepEqual(await tab.evaluate(() => caches.keys()), ['blockfall-newer'], 'the caches kept');
+  } finally {
+    server.files = {};
+    await tab.close();
+  }
+});

@@ -289,7 +289,6 @@ function verbs(page) {
   });
 }
 
-export const ENGINES = ['chromium', 'firefox', 'webkit'];
 // What an engine cannot be made to do here, and why: a case that needs it is skipped there.
 export const LIMITS = {
   webkit: {
