@@ -1,7 +1,8 @@
 // The web page's figures in headless chromium: the bytes a visit transfers
 // (as served, and gzipped), the time from navigation to the whole well on a
 // desktop and on an emulated phone (a first load, then LOADS more), the
-// frame rate the game holds after 20 seconds, the page's memory over
+// frame rate the game holds after 20 seconds, a first visit against the
+// next load from the service worker's cache, the page's memory over
 // twenty games played in a row in it, and a page hidden behind another tab
 // for HIDDEN seconds.
 //
@@ -55,8 +56,34 @@ for (const [device, options] of devices) {
     await page.close();
 }
 
+// A first visit from the network against the next load, from the service
+// worker's cache, each in a fresh profile (a new context) on the desktop
+// size: LOADS pairs, side by side, and their medians.
+const median = (values) => [...values].sort((a, b) => a - b)[values.length >> 1];
+const pairs = [];
+for (let i = 0; i < Number(loads); ++i) {
+  const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+  const visitor = await context.newPage();
+  const pair = [];
+  for (const load of ['network', 'cache']) {
+    await visitor.goto(server.url);
+    pair.push(await (await visitor.waitForFunction(wellShown, [WALL, WELL_ROWS], { polling: 2 })).jsonValue());
+    if (load === 'network')
+      await visitor.waitForFunction(() => navigator.serviceWorker.controller !== null);
+  }
+  pairs.push(pair);
+  await context.close();
+}
+console.log(`\nnavigation to the whole well, first visit from the network | next load from the worker's cache:\n` +
+            `${pairs.map(([a, b]) => `${a.toFixed(0)} | ${b.toFixed(0)} ms`).join('\n')}\n` +
+            `median: ${median(pairs.map(([a]) => a)).toFixed(0)} | ${median(pairs.map(([, b]) => b)).toFixed(0)} ms`);
 console.log('\n| File | Bytes | Gzipped |\n|---|---|---|');
 let total = 0, totalGzip = 0;
+// What the page asks for, and what its worker fetches to keep at a first visit.
+const kept = String(await readFile(join(pageDir, 'sw.js'))).match(/const FILES = \[(.*)\]/)?.[1] ?? '';
+for (const [, name] of kept.matchAll(/'\.\/([^']+)'/g))
+  fetched.add(name);
+fetched.add('sw.js');
 for (const name of [...fetched].sort()) {
   const body = await readFile(join(pageDir, name));
   const gzipped = gzipSync(body).length;

@@ -59,6 +59,7 @@ const page = {
     page.terminal.write('\x1b[?25l'); // the prompt's cursor has had its say
     show('ended');
     again.focus();
+    offline.then((registration) => registration?.update()).catch(() => {}); // a good time to look
   },
   clock: () => (hiddenSince ?? Date.now()) - hiddenFor,
   // A pause on the page's timer; one that ends on a hidden page ends when
@@ -110,6 +111,42 @@ document.addEventListener('visibilitychange', () => {
   }
 });
 
+// ---- Offline, and the next version ------------------------------------
+// The service worker keeps every file of the page, so that it plays
+// without a network after one visit. Where none can run (a private window,
+// a browser that refuses it) the page plays as before, online. A newer
+// version, once installed, waits for the next game: it never replaces the
+// page in the middle of one.
+
+let newer = null; // the installed worker of a newer version, waiting
+function offerNewer(worker) {
+  newer = worker;
+  $('update').hidden = false;
+}
+async function keepOffline() {
+  const registration = await navigator.serviceWorker.register('sw.js');
+  const watch = (worker) => worker?.addEventListener('statechange', () => {
+    if (worker.state === 'installed' && navigator.serviceWorker.controller)
+      offerNewer(worker);
+  });
+  if (registration.waiting && navigator.serviceWorker.controller)
+    offerNewer(registration.waiting);
+  watch(registration.installing);
+  registration.addEventListener('updatefound', () => watch(registration.installing));
+  return registration;
+}
+const offline = navigator.serviceWorker && location.protocol !== 'file:' ? keepOffline().catch(() => null)
+                                                                      : Promise.resolve(null);
+// Between games: the waiting version takes over, and the page loads anew
+// from it, which starts the next game. False when there is none.
+function takeNewer() {
+  if (!newer)
+    return false;
+  navigator.serviceWorker.addEventListener('controllerchange', () => location.reload());
+  newer.postMessage('take over');
+  return true;
+}
+
 // ---- Start -------------------------------------------------------------
 
 if (location.protocol === 'file:')
@@ -128,7 +165,9 @@ async function start() {
       throw new Error(`HTTP ${response.status}`);
     return WebAssembly.compile(await response.arrayBuffer());
   }).catch((error) => {
-    fail(`The game (blockfall.wasm) could not be loaded (${error.message}): ${rebuild}`);
+    // Each engine words a damaged file its own way; the page says which it is.
+    const what = error instanceof WebAssembly.CompileError ? 'compiled' : 'loaded';
+    fail(`The game (blockfall.wasm) could not be ${what} (${error.message}): ${rebuild}`);
     return new Promise(() => {});
   });
 
@@ -230,8 +269,9 @@ async function start() {
     area.addEventListener('contextmenu', (event) => event.preventDefault());
 
   // A new game in the same page: main runs again on the same runtime.
+  // A newer version waiting takes over first, and plays the next game.
   again.addEventListener('click', () => {
-    if (root.dataset.phase === 'ended')
+    if (root.dataset.phase === 'ended' && !takeNewer())
       window.Module.callMain([]);
   });
 

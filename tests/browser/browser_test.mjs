@@ -1,30 +1,68 @@
-// The web page in headless chromium: one game played through the page's
-// keys, checked on the terminal's buffer, step by step; then a hidden page,
-// other windows and a phone's buttons, and a page that cannot play.
+// The web page in each engine (Chromium, Firefox, WebKitGTK), the same
+// cases in each: one game played through the page's keys, checked on the
+// terminal's buffer, step by step; then a hidden page, other windows and a
+// phone's buttons, and a page that cannot play.
 //
-// Usage: node browser_test.mjs PAGE-FOLDER NODE-MODULES CHROMIUM SCREENSHOT
-// Exits 77 (skipped) when the page or chromium is missing.
+// Usage: node browser_test.mjs PAGE-FOLDER NODE-MODULES SCREENSHOT ENGINE
+// (chromium, firefox or webkit). Exits 77 (skipped) when the page or the
+// engine's programs are missing, naming them.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { existsSync } from 'node:fs';
+import { readFile } from 'node:fs/promises';
 import { join } from 'node:path';
 import { pathToFileURL } from 'node:url';
-import { BLOCK, PROMPT, PROMPT_ROW, RATE_ROW, SCORE_ROW, SLEEP_ROW, WELL_ROWS, launch, rawChromium, screen, serve,
-         waitForScreen, wholeWell } from './harness.mjs';
+import { BLOCK, PROMPT, PROMPT_ROW, RATE_ROW, SCORE_ROW, SLEEP_ROW, WELL_ROWS, LIMITS, missingPrograms, screen,
+         serve, startEngine, waitForScreen, wholeWell } from './harness.mjs';
 
-const [pageDir, nodeModules, chromium, screenshot] = process.argv.slice(2);
+const [pageDir, nodeModules, screenshot, engineName = 'chromium'] = process.argv.slice(2);
+const limits = LIMITS[engineName] ?? {}; // why it skips what it cannot do
 for (const [what, path] of [['page', join(pageDir ?? '', 'index.html')],
-                            ['chromium', chromium ?? ''],
-                            ['playwright-core', join(nodeModules ?? '', 'playwright-core')]]) {
+                            ['ws', join(nodeModules ?? '', 'ws')]]) {
   if (!existsSync(path)) {
     console.log(`${what} missing (${path}): browser suite skipped`);
     process.exit(77);
   }
 }
+if (missingPrograms(engineName).length) {
+  console.log(`${missingPrograms(engineName).join(', ')} missing: ${engineName} skipped`);
+  process.exit(77);
+}
 
 // The pieces are seeded from the clock's second: a fixed start makes every
 // run deal the same pieces, the first of them one that turns (not the square).
 const START = Date.UTC(2026, 0, 1, 12, 0, 0);
+
+// Run by the page before its own script, in every page the suite opens.
+// The clock stands at START until the game's first write, which comes
+// before it seeds, however long the page took to load: every page deals
+// the same pieces. Every error the page meets is kept, a blocked load or a
+// breach of its policy among them, and every keydown it leaves to the browser.
+const INIT = `(${(start) => {
+  const now = Date.now;
+  let since = null;
+  Date.now = () => (since === null ? start : start + now() - since);
+  let blockfall;
+  Object.defineProperty(window, 'blockfall', {
+    get: () => blockfall,
+    set: (page) => {
+      blockfall = page;
+      const write = page.terminal.write.bind(page.terminal);
+      page.terminal.write = (...args) => { since ??= now(); return write(...args); };
+    },
+  });
+  window.errors = [];
+  const error = console.error.bind(console);
+  console.error = (...args) => { window.errors.push(args.join(' ')); error(...args); };
+  addEventListener('error', (e) => window.errors.push(e.message ?? `${e.target?.src ?? e.target?.href} failed`), true);
+  addEventListener('unhandledrejection', (e) => window.errors.push(String(e.reason)));
+  addEventListener('securitypolicyviolation', (e) => window.errors.push(`${e.violatedDirective}: ${e.blockedURI}`));
+  window.keysLeftToBrowser = [];
+  addEventListener('keydown', (event) => {
+    if (!event.defaultPrevented)
+      window.keysLeftToBrowser.push(event.key);
+  });
+}})(${START});`;
 
 // The falling piece: the blocks inside the well, as [row, column]. Until
 // the first landing nothing else there is a block.
@@ -45,44 +83,6 @@ function shapeOf(cells) {
 }
 const turnedClockwise = (cells) => cells.map(([y, x]) => [x, -y]);
 const SQUARE = '0,0 0,1 1,0 1,1'; // the one piece that does not turn
-
-let server, browser, page, errors;
-let piece; // the falling piece as last seen
-
-before(async () => {
-  server = await serve(pageDir);
-  ({ browser, page, errors } = await launch(nodeModules, chromium));
-  // The clock stands at START until the game's first write, which comes
-  // before it seeds, however long the page took to load.
-  await page.addInitScript((start) => {
-    const now = Date.now;
-    let since = null;
-    Date.now = () => (since === null ? start : start + now() - since);
-    let blockfall;
-    Object.defineProperty(window, 'blockfall', {
-      get: () => blockfall,
-      set: (page) => {
-        blockfall = page;
-        const write = page.terminal.write.bind(page.terminal);
-        page.terminal.write = (...args) => { since ??= now(); return write(...args); };
-      },
-    });
-  }, START);
-  // Every keydown the page leaves to the browser, seen after the page's own handlers.
-  await page.addInitScript(() => {
-    window.keysLeftToBrowser = [];
-    window.addEventListener('keydown', (event) => {
-      if (!event.defaultPrevented)
-        window.keysLeftToBrowser.push(event.key);
-    });
-  });
-  await page.goto(server.url);
-});
-
-after(async () => {
-  await browser?.close();
-  await server?.close();
-});
 
 // Every screen the terminal shows, one per write: the game writes once a frame.
 // At each change of visibility, the writes made and the screens shown so far.
@@ -106,6 +106,33 @@ async function recordFrames(target = page) {
   });
 }
 const takeFrames = () => page.evaluate(() => window.shownFrames.splice(0));
+
+// Each size as the page opens there, then turned a quarter (a phone turned).
+const sizes = [[390, 844, true], [360, 640, true], [820, 1180, true], [1280, 800, false], [640, 400, false, 2]];
+// What the server answers instead, or what the page runs first, and what
+// the page must say. None of these pages has a service worker, as where
+// none can run, so that none serves a file the case takes away.
+const failures = [
+  ['a missing blockfall.wasm', { 'blockfall.wasm': { status: 404 } }, '', /wasm.*404.*build/],
+  ['a broken blockfall.wasm', { 'blockfall.wasm': { body: 'MZ' } }, '', /wasm.*compile/],
+  ['a missing blockfall.js', { 'blockfall.js': { status: 404 } }, '', /blockfall\.js.*build/],
+  ['no WebAssembly', {}, 'delete window.WebAssembly;', /cannot run WebAssembly/],
+  ['the page opened from a file', null, '', /opened from a file[\s\S]*serve/],
+];
+
+let server, engine, page; // the engine's first page plays the game, case by case
+let piece; // the falling piece as last seen
+before(async () => {
+  server = await serve(pageDir);
+  server.init = INIT;
+  engine = await startEngine(engineName, nodeModules);
+  page = await engine.newPage();
+  await page.goto(server.url);
+});
+after(async () => {
+  await engine?.close();
+  await server?.close();
+});
 
 test('the page shows the well, the panel and the two status lines in place', async () => {
   const rows = await waitForScreen(page, (r) => wholeWell(r) && /^\d+FPS/.test(r[RATE_ROW]),
@@ -189,7 +216,7 @@ test('a piece pushed down lands where it was steered', async () => {
   assert.deepEqual(blocks(await screen(page), left, right), piece.map(([y, x]) => [y + drop, x]),
                    'in the columns it was steered to');
   if (screenshot)
-    await page.screenshot({ path: screenshot });
+    await page.screenshot(screenshot.replace(/(\.png)?$/, `-${engine.name}.png`));
 });
 
 test('Escape shows the prompt, Enter ends the game, and Play again starts a fresh one', async () => {
@@ -198,53 +225,53 @@ test('Escape shows the prompt, Enter ends the game, and Play again starts a fres
   await page.keyboard.press('Escape');
   const rows = await waitForScreen(page, (r) => r[PROMPT_ROW].startsWith(PROMPT), 'the exit prompt on its row');
   assert.match(rows[RATE_ROW], /^\d+FPS/);
-  await page.getByText(/Game over.*Enter/).waitFor();
+  await page.until(() => /Game over.*Enter/.test(document.body.innerText), null, 'the ending said');
   await page.keyboard.press('Enter');
-  await page.waitForFunction(() => !window.blockfall.playing);
+  await page.until(() => !window.blockfall.playing, null, 'the game to end');
   assert.deepEqual(await page.evaluate(() => window.keysLeftToBrowser), [],
                    'every key kept from the browser while playing');
   await page.keyboard.press('Enter'); // on Play again
   const fresh = await waitForScreen(page, (r) => wholeWell(r) && blocks(r).length === 4, 'a second game');
   assert.match(fresh[SCORE_ROW], /^Score: 0\s*$/);
   assert.ok(blocks(fresh).every(([y]) => y < 4), `only a new piece at the top: ${fresh.join('\n')}`);
-  assert.deepEqual(errors, [], 'console errors');
+  assert.deepEqual(await page.evaluate(() => window.errors), [], 'errors, blocked loads, policy breaches');
 });
 
-test('a hidden page stands still, then goes on at the pace it had', async () => {
-  const raw = await rawChromium(chromium);
+test('a hidden page stands still, then goes on at the pace it had', { skip: limits.hide },
+     async () => {
   const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-  try {
-    const tab = await raw.open(server.url);
-    await waitForScreen(tab, (r) => /^\d+FPS/.test(r[RATE_ROW]), 'the rate line');
-    await sleep(6000); // the governor settles
-    await recordFrames(tab);
-    await sleep(1000);
-    await raw.open('about:blank'); // in front of the game's tab
-    await sleep(5000);
-    await raw.send('Target.activateTarget', { targetId: tab.targetId });
-    await sleep(2500);
-    const [[hiding], [showing, shown]] = await tab.evaluate(() => window.visibilityChanges);
-    assert.equal(showing, hiding, 'frames drawn while hidden');
-    const frames = await tab.evaluate(() => window.shownFrames);
-    const [before, after, later] = [shown - 1, shown, frames.length - 1]
-      .map((i) => [RATE_ROW, SLEEP_ROW].map((y) => parseInt(frames[i][y], 10)));
-    assert.ok([...after, later[0]].every((x, i) => Math.abs(x - before[i % 2]) <= 2),
-              `FPS and sleep: ${before} before, ${after} on showing, FPS ${later[0]} later`);
-  } finally {
-    await raw.close();
-  }
+  const tab = await engine.newPage();
+  await tab.goto(server.url);
+  await waitForScreen(tab, (r) => /^\d+FPS/.test(r[RATE_ROW]), 'the rate line');
+  await sleep(6000); // the governor settles
+  await recordFrames(tab);
+  await sleep(1000);
+  const other = await engine.newPage(); // in front of the game's tab
+  await other.front();
+  await sleep(5000);
+  await tab.front();
+  await sleep(2500);
+  await other.close();
+  const [[hiding], [showing, shown]] = await tab.evaluate(() => window.visibilityChanges);
+  assert.equal(showing, hiding, 'frames drawn while hidden');
+  const frames = await tab.evaluate(() => window.shownFrames);
+  const [before, after, later] = [shown - 1, shown, frames.length - 1]
+    .map((i) => [RATE_ROW, SLEEP_ROW].map((y) => parseInt(frames[i][y], 10)));
+  assert.ok([...after, later[0]].every((x, i) => Math.abs(x - before[i % 2]) <= 2),
+            `FPS and sleep: ${before} before, ${after} on showing, FPS ${later[0]} later`);
+  await tab.close();
 });
 
-// Each size as the page opens there, then turned a quarter (a phone turned).
-const sizes = [[390, 844, true], [360, 640, true], [820, 1180, true], [1280, 800, false], [640, 400, false, 2]];
-test('the terminal and the buttons fit every window, with no sideways scrolling', async () => {
+test(`the terminal and the buttons fit every window, with no sideways scrolling${
+  limits.touch ? ` (not a phone's: ${limits.touch})` : ''}`, async () => {
   for (const [width, height, touch, zoom = 1] of sizes) {
-    const fits = await browser.newPage({ viewport: { width, height }, isMobile: touch, hasTouch: touch,
-                                         deviceScaleFactor: zoom });
+    if ((touch && limits.touch) || (zoom !== 1 && limits.zoom))
+      continue; // said in the case's name
+    const fits = await engine.newPage({ width, height, touch, zoom });
     await fits.goto(server.url);
     await waitForScreen(fits, wholeWell, `the well at ${width}x${height}`);
     for (const viewport of [{ width, height }, { width: height, height: width }]) {
-      await fits.setViewportSize(viewport);
+      await fits.viewport(viewport);
       await new Promise((resolve) => setTimeout(resolve, 300));
       const misfits = await fits.evaluate((wide) => [...document.querySelectorAll('#terminal, #pad button')]
         .map((e) => [e.id || e.textContent, e.getBoundingClientRect()])
@@ -258,36 +285,93 @@ test('the terminal and the buttons fit every window, with no sideways scrolling'
   }
 });
 
-test('on a phone the buttons play: a tap on Turn turns, a held Right walks to the wall', async () => {
-  const phone = await browser.newPage({ viewport: { width: 390, height: 844 }, isMobile: true, hasTouch: true });
+test('on a phone the buttons play: a tap on Turn turns, a held Right walks to the wall',
+     { skip: limits.touch }, async () => {
+  const phone = await engine.newPage({ width: 390, height: 844, touch: true });
   await phone.goto(server.url);
-  const first = blocks(await waitForScreen(phone, (r) => blocks(r).length === 4 && shapeOf(blocks(r)) !== SQUARE,
-                                           'a piece that turns'));
-  await phone.getByRole('button', { name: /^Turn/ }).tap();
+  const first = blocks(await waitForScreen(phone, (r) => blocks(r).length === 4, 'the first piece'));
+  assert.notEqual(shapeOf(first), SQUARE, 'the start time must deal a piece that turns');
+  await phone.touch('#pad [data-key=ArrowUp]');
   await waitForScreen(phone, (r) => blocks(r).length === 4 && shapeOf(blocks(r)) === shapeOf(turnedClockwise(first)),
                       'the piece turned');
-  const right = await phone.getByRole('button', { name: /^Right/ }).boundingBox();
-  const touch = await phone.context().newCDPSession(phone);
-  await touch.send('Input.dispatchTouchEvent', { type: 'touchStart', touchPoints: [
-    { x: right.x + right.width / 2, y: right.y + right.height / 2 }] });
+  await phone.touch('#pad [data-key=ArrowRight]', true);
   await waitForScreen(phone, (r) => blocks(r).length === 4 && rightmost(blocks(r)) === 18, 'the piece at the right wall');
-  await touch.send('Input.dispatchTouchEvent', { type: 'touchEnd', touchPoints: [] });
+  await phone.release();
   await phone.close();
 });
 
-const failures = [
-  ['a missing blockfall.wasm', (p) => p.route('**/blockfall.wasm', (r) => r.fulfill({ status: 404 })), /wasm.*404.*build/],
-  ['a broken blockfall.wasm', (p) => p.route('**/blockfall.wasm', (r) => r.fulfill({ body: 'MZ' })), /wasm.*compile/],
-  ['a missing blockfall.js', (p) => p.route('**/blockfall.js', (r) => r.fulfill({ status: 404 })), /blockfall\.js.*build/],
-  ['no WebAssembly', (p) => p.addInitScript(() => delete window.WebAssembly), /cannot run WebAssembly/],
-  ['the page opened from a file', null, /opened from a file[\s\S]*serve/],
-];
 test('a page that cannot play says why and what to do', async () => {
-  for (const [what, breakIt, message] of failures) {
-    const broken = await browser.newPage();
-    await breakIt?.(broken);
-    await broken.goto(breakIt ? server.url : pathToFileURL(join(pageDir, 'index.html')).href);
-    await broken.getByText(message).waitFor({ timeout: 10000 }).catch(() => assert.fail(`no message for ${what}`));
-    await broken.close();
+  const apart = await serve(pageDir); // an origin of its own, where no worker keeps the files
+  try {
+    for (const [what, files, init, message] of failures) {
+      Object.assign(apart, { files: files ?? {}, init: `delete Navigator.prototype.serviceWorker; ${init}${INIT}` });
+      const broken = await engine.newPage();
+      await broken.goto(files ? apart.url : pathToFileURL(join(pageDir, 'index.html')).href);
+      await broken.until((source) => new RegExp(source).test(document.body.innerText), message.source, what, 10000)
+        .catch(() => assert.fail(`no message for ${what}`));
+      await broken.close();
+    }
+  } finally {
+    await apart.close();
+  }
+});
+
+test('Chromium finds the page installable', { skip: limits.devtools }, async () => {
+  const installed = await engine.newPage();
+  await installed.goto(server.url);
+  await waitForScreen(installed, wholeWell, 'the well');
+  assert.deepEqual((await installed.devtools('Page.getInstallabilityErrors')).installabilityErrors, []);
+  await installed.close();
+});
+
+// After one visit, with the server stopped, a reload plays a game to its
+// end; and a newer version is taken at the next game, not in this one.
+const kept = async (tab) => {
+  await tab.goto(server.url);
+  await tab.until(() => !!navigator.serviceWorker?.controller, null, 'the page kept by its worker');
+  await waitForScreen(tab, (r) => blocks(r).length === 4, 'a piece');
+};
+const playToTheEnd = async (tab) => {
+  await tab.keyboard.press('Escape');
+  await waitForScreen(tab, (r) => r[PROMPT_ROW].startsWith(PROMPT), 'the exit prompt');
+  await tab.keyboard.press('Enter');
+  await tab.until(() => document.documentElement.dataset.phase === 'ended', null, 'the end of the game');
+};
+test('after one visit the page loads and plays with the server stopped', async () => {
+  const tab = await engine.newPage();
+  try {
+    await kept(tab);
+    server.offline = true;
+    await tab.goto(server.url);
+    await waitForScreen(tab, (r) => wholeWell(r) && blocks(r).length === 4, 'the well and a piece, offline');
+    await tab.keyboard.down('ArrowRight');
+    await waitForScreen(tab, (r) => blocks(r).length === 4 && rightmost(blocks(r)) === 18, 'the piece at the wall');
+    await tab.keyboard.up('ArrowRight');
+    await playToTheEnd(tab);
+  } finally {
+    server.offline = false;
+    await tab.close();
+  }
+});
+
+test('a newer version waits for the end of the game, then plays the next one', async () => {
+  const tab = await engine.newPage();
+  const worker = String(await readFile(join(pageDir, 'sw.js')));
+  try {
+    await kept(tab);
+    await tab.evaluate(() => { window.sameLoad = true; });
+    server.files['sw.js'] = { body: worker.replace(/blockfall-[^']*/, 'blockfall-newer') };
+    await tab.evaluate(() => navigator.serviceWorker.getRegistration().then((r) => r.update()));
+    await tab.until(() => !document.getElementById('update').hidden, null, 'the newer version said');
+    await new Promise((resolve) => setTimeout(resolve, 1000));
+    assert.deepEqual(await tab.evaluate(() => [window.sameLoad, window.blockfall.playing]), [true, true],
+                     'the game goes on in the same page');
+    await playToTheEnd(tab);
+    await tab.keyboard.press('Enter'); // Play again
+    await tab.until(() => !window.sameLoad && window.blockfall?.playing, null, 'a new game on a new load');
+    assert.deepEqual(await tab.evaluate(() => caches.keys()), ['blockfall-newer'], 'the caches kept');
+  } finally {
+    server.files = {};
+    await tab.close();
   }
 });
