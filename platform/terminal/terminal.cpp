@@ -22,8 +22,7 @@ struct Backend {
     int minColumns, minRows; // the least the whole game shows in
     bool alone;              // the terminal shows only the line that says it is too small
     bool prompting;          // past play: the player answers with Enter, not Escape
-    long startNs;            // the time of day when the game took the terminal over
-    long startedNs;          // and the monotonic clock then
+    long offsetNs;           // the time of day less the monotonic clock, at start
     long stoodNs;            // how long the game has stood still since
 };
 Backend b;
@@ -36,8 +35,7 @@ void startClock()
 {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    b.startNs = now.tv_sec * 1'000'000'000L + now.tv_nsec;
-    b.startedNs = monotonicNs();
+    b.offsetNs = now.tv_sec * 1'000'000'000L + now.tv_nsec - monotonicNs();
     b.stoodNs = 0;
 }
 
@@ -226,6 +224,6 @@ void sleepMs(int ms) { inputPause(ms); }
 
 int wallClock()
 {
-    const long now = b.startNs + (monotonicNs() - b.startedNs) - b.stoodNs;
+    const long now = b.offsetNs + monotonicNs() - b.stoodNs;
     return static_cast<int>(now / 1'000'000'000L);
 }
