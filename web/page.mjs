@@ -125,8 +125,11 @@ function offerNewer(worker) {
 }
 async function keepOffline() {
   const registration = await navigator.serviceWorker.register('sw.js');
+  // Newer than the worker that controls the page: on a first visit the one
+  // worker may tell it is installed only once it controls the page already.
   const watch = (worker) => worker?.addEventListener('statechange', () => {
-    if (worker.state === 'installed' && navigator.serviceWorker.controller)
+    const controller = navigator.serviceWorker.controller;
+    if (worker.state === 'installed' && controller && controller !== worker)
       offerNewer(worker);
   });
   if (registration.waiting && navigator.serviceWorker.controller)
@@ -140,8 +143,10 @@ const offline = navigator.serviceWorker && location.protocol !== 'file:' ? keepO
 // Between games: the waiting version takes over, and the page loads anew
 // from it, which starts the next game. False when there is none.
 function takeNewer() {
-  if (!newer)
+  if (newer?.state !== 'installed') { // none, or it has taken over already
+    $('update').hidden = true;
     return false;
+  }
   navigator.serviceWorker.addEventListener('controllerchange', () => location.reload());
   newer.postMessage('take over');
   return true;

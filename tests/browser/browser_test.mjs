@@ -230,8 +230,15 @@ test('Escape shows the prompt, Enter ends the game, and Play again starts a fres
   await page.until(() => !window.blockfall.playing, null, 'the game to end');
   assert.deepEqual(await page.evaluate(() => window.keysLeftToBrowser), [],
                    'every key kept from the browser while playing');
-  await page.keyboard.press('Enter'); // on Play again
-  const fresh = await waitForScreen(page, (r) => wholeWell(r) && blocks(r).length === 4, 'a second game');
+  // The Enter that ended the game focuses Play again; the next one presses it.
+  await page.until(() => document.activeElement?.id === 'again', null, 'Play again focused');
+  await page.keyboard.press('Enter');
+  const fresh = await waitForScreen(page, (r) => wholeWell(r) && blocks(r).length === 4, 'a second game')
+    .catch(async (error) => {
+      const state = await page.evaluate(() => [document.documentElement.dataset.phase,
+                                               document.activeElement?.id, window.errors]);
+      throw new Error(`${error.message}\nphase, focus, errors: ${JSON.stringify(state)}`);
+    });
   assert.match(fresh[SCORE_ROW], /^Score: 0\s*$/);
   assert.ok(blocks(fresh).every(([y]) => y < 4), `only a new piece at the top: ${fresh.join('\n')}`);
   assert.deepEqual(await page.evaluate(() => window.errors), [], 'errors, blocked loads, policy breaches');
