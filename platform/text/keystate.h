@@ -47,15 +47,15 @@ inline int pollKey(GameKeys& keys, int key)
 }
 
 // Whether the next Escape poll ends the game, without taking the press.
-inline bool escapePressed(GameKeys& keys) { return pressed(*keyStateOf(keys, keyEscape)); }
+inline bool escapePressed(const GameKeys& keys) { return pressed(keys.of[polledIndex(keyEscape)]); }
 
 // Every key let go, where the game stands still or its keys' key-ups go
 // elsewhere: none stays down, and every press not yet polled is forgotten
 // but Escape's, which still ends the game.
 inline void letGoKeys(GameKeys& keys)
 {
-    for (KeyState& k : keys.of) {
-        k.latched = k.latched && &k == keyStateOf(keys, keyEscape);
-        k.down = false;
+    for (int i = 0; i < polledKeyCount; ++i) {
+        keys.of[i].latched = keys.of[i].latched && polledKeys[i] == keyEscape;
+        keys.of[i].down = false;
     }
 }
