@@ -36,6 +36,7 @@ void start(const ScreenStrings& t, int rows = 24, int columns = 80)
     screenStart(t);
     screenResize(rows, columns);
     screenEnter();
+    screenRepaint();
     screenFlush();
     sent.clear();
     writes = 0;
@@ -174,6 +175,18 @@ TEST(ScreenUpdate, RepaintShowsWhatDidNotFit)
     start(tagged(true, false), 2, 3);
     screenRepaint();
     EXPECT_EQ(frame(), "<0,0>   <1,0>  ");
+
+    // Over a line alone nothing is written, neither the game's cells nor an
+    // echo, until the repaint draws them all.
+    start(tagged(true), 24, 25);
+    put(1, 19, "9");
+    screenShowAlone("needs");
+    put(2, 19, "8");
+    screenEcho("abc");
+    EXPECT_EQ(frame(), "<clear><0,0>needs");
+    sent.clear();
+    screenRepaint();
+    EXPECT_EQ(frame(), "<clear><19,1>98");
 }
 
 TEST(ScreenUpdate, ShownCursorEndsWhereTheGameLeftIt)

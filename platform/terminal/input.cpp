@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <ctime>
 
 #include "platform/platform.h"
@@ -82,7 +83,7 @@ void edit(const KeyEvent& e)
 {
     char echo[lineEchoMax];
     const LineResult result = editLine(in.line, e, echo);
-    screenWrite(echo);
+    screenEcho(echo);
     // The end of input answers the prompt as Enter does.
     if (result != lineOpen)
         in.enterSeen = true;
@@ -218,20 +219,8 @@ void inputCollectLateAnswer()
             takeIn(end);
 }
 
-void inputLetGo()
-{
-    for (int i = 0; i < polledKeyCount; ++i) {
-        KeyState& k = in.keys.of[i];
-        k.down = false;
-        k.latched = k.latched && polledKeys[i] == keyEscape;
-    }
-}
-
-bool inputEscapePressed()
-{
-    const KeyState* k = keyStateOf(in.keys, keyEscape);
-    return k->latched || k->down;
-}
+void inputLetGo() { letGoKeys(in.keys); }
+bool inputEscapePressed() { return escapePressed(in.keys); }
 
 long monotonicNs()
 {
@@ -246,6 +235,24 @@ void inputEnterPrompt(LineKeys keys, int room)
     popProtocol();
     in.enhanced = false;
     startLine(in.line, keys, room);
+}
+
+void inputShowLine(int room)
+{
+    if (!in.atPrompt)
+        return;
+    // As much of it as the prompt's row has room for now: one column a
+    // character, its UTF-8 continuation with it.
+    int length = 0;
+    for (int columns = 0; length < in.line.length; ++length) {
+        const bool starts = (static_cast<unsigned char>(in.line.text[length]) & 0xC0) != 0x80;
+        if (starts && ++columns > room)
+            break;
+    }
+    char text[lineCapacity + 1];
+    std::memcpy(text, in.line.text, static_cast<std::size_t>(length));
+    text[length] = '\0';
+    screenEcho(text);
 }
 
 bool inputWait(long limitNs)

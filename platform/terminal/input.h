@@ -32,6 +32,9 @@ void inputCollectLateAnswer();
 // The prompt: plain keys from here on, as in any other program, edited as
 // a line with the terminal's own editing keys, in the room its row has.
 void inputEnterPrompt(LineKeys keys, int room);
+// Shows the line typed so far at the prompt again, after a repaint, in the
+// room its row has now; nothing before the prompt.
+void inputShowLine(int room);
 // Waits until something comes in, a signal arrives, a sequence begun has
 // had its pause or the limit passes (none when negative), and shows what
 // was typed. A hangup becomes a request to end. False when the terminal can

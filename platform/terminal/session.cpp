@@ -302,8 +302,10 @@ LineKeys sessionLineKeys()
 int sessionRows() { return t.height; }
 int sessionColumns() { return t.width; }
 
-void sessionReadSize()
+bool sessionReadSize()
 {
+    const int wasHeight = t.height;
+    const int wasWidth = t.width;
     winsize size{};
     if (readSize(size) == sizeKnown) {
         t.height = size.ws_row;
@@ -312,6 +314,7 @@ void sessionReadSize()
         t.height = t.terminfo.describedRows;
         t.width = t.terminfo.describedColumns;
     }
+    return t.height != wasHeight || t.width != wasWidth;
 }
 
 bool sessionTerminalLost()

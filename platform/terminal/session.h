@@ -25,10 +25,10 @@ bool sessionInUse();
 // The line-editing keys of the modes as found: the prompt edits with them.
 LineKeys sessionLineKeys();
 // The terminal's size as last read: on taking it over, and on asking again
-// after a change of size.
+// (true when it has changed since).
 int sessionRows();
 int sessionColumns();
-void sessionReadSize();
+bool sessionReadSize();
 
 // Asked when a read found nothing though the wait said there was
 // something: true when the terminal has gone (hung up or closed).

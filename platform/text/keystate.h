@@ -31,6 +31,9 @@ inline void noteKey(KeyState& k, bool down, bool holds)
     k.down = down && holds;
 }
 
+// Down now, or pressed since its last poll.
+inline bool pressed(const KeyState& k) { return k.latched || k.down; }
+
 // 1 when the key is down now or was pressed since its last poll; the poll
 // takes the press.
 inline int pollKey(GameKeys& keys, int key)
@@ -38,7 +41,21 @@ inline int pollKey(GameKeys& keys, int key)
     KeyState* k = keyStateOf(keys, key);
     if (k == nullptr)
         return 0;
-    const bool pressed = k->latched || k->down;
+    const bool was = pressed(*k);
     k->latched = false;
-    return pressed ? 1 : 0;
+    return was ? 1 : 0;
+}
+
+// Whether the next Escape poll ends the game, without taking the press.
+inline bool escapePressed(const GameKeys& keys) { return pressed(keys.of[polledIndex(keyEscape)]); }
+
+// Every key let go, where the game stands still or its keys' key-ups go
+// elsewhere: none stays down, and every press not yet polled is forgotten
+// but Escape's, which still ends the game.
+inline void letGoKeys(GameKeys& keys)
+{
+    for (int i = 0; i < polledKeyCount; ++i) {
+        keys.of[i].latched = keys.of[i].latched && polledKeys[i] == keyEscape;
+        keys.of[i].down = false;
+    }
 }

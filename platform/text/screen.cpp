@@ -26,6 +26,7 @@ struct Screen {
     int rows, columns;                               // the terminal's size
     int atY, atX;          // the terminal's cursor, -1 when we do not know it
     bool cursorShown;      // the player sees the cursor only at the prompt
+    bool alone;            // a line of its own stands alone: nothing else shows until a repaint
     ScreenStrings strings; // the terminal's own sequences
     char out[1 << 16];     // one frame's output, written at once
     std::size_t outLength; // bytes of it so far
@@ -94,6 +95,8 @@ void putGlyph(unsigned char code)
 // wraps late (xenl) or not at all (no am). Elsewhere it is left alone.
 void diff()
 {
+    if (s.alone)
+        return;
     const bool lastCellSafe = s.strings.lastCellSafe;
     for (int y = 0; y < s.rows && y < shadowHeight; ++y) {
         if (!s.dirty[y])
@@ -119,6 +122,25 @@ void nextLine()
         ++s.cy;
 }
 
+// Where the game left its cursor, when the player sees it.
+void placeCursor()
+{
+    if (s.cursorShown && !s.alone && s.cy < s.rows && s.cx < s.columns)
+        moveTo(s.cy, s.cx);
+}
+
+// Nothing on the terminal vouched for: every cell taken to show `shown`,
+// every row to be looked at again, the cursor's place unknown.
+void forgetShown(short shown)
+{
+    s.atY = s.atX = -1;
+    for (int y = 0; y < shadowHeight; ++y) {
+        for (int x = 0; x < shadowWidth; ++x)
+            s.shown[y][x] = shown;
+        s.dirty[y] = true;
+    }
+}
+
 bool onShadow(int x, int y) { return x >= 0 && y >= 0 && x < shadowWidth && y < shadowHeight; }
 
 } // namespace
@@ -130,6 +152,7 @@ void screenStart(const ScreenStrings& strings)
     s.cx = s.cy = 0;
     s.atY = s.atX = -1;
     s.cursorShown = false;
+    s.alone = false;
     s.strings = strings;
     s.outLength = 0;
 }
@@ -144,7 +167,6 @@ void screenEnter()
 {
     if (!s.cursorShown)
         putCapability(s.strings.hideCursor);
-    screenRepaint();
 }
 
 void screenLeave() { putCapability(s.strings.showCursor); }
@@ -152,14 +174,10 @@ void screenLeave() { putCapability(s.strings.showCursor); }
 void screenRepaint()
 {
     putCapability(s.strings.clearAll);
-    s.atY = s.atX = -1;
-    const short blank = s.strings.clearAll != nullptr ? short{' '} : unknown;
-    for (int y = 0; y < shadowHeight; ++y) {
-        for (int x = 0; x < shadowWidth; ++x)
-            s.shown[y][x] = blank;
-        s.dirty[y] = true;
-    }
+    forgetShown(s.strings.clearAll != nullptr ? short{' '} : unknown);
+    s.alone = false;
     diff();
+    placeCursor();
 }
 
 void screenShowAlone(const char* line)
@@ -170,6 +188,15 @@ void screenShowAlone(const char* line)
     const int room = s.rows > 1 || s.strings.lastCellSafe ? s.columns : s.columns - 1;
     for (int x = 0; x < room && line[x] != '\0'; ++x)
         screenWriteByte(line[x]);
+    forgetShown(unknown);
+    s.alone = true;
+}
+
+void screenEcho(const char* bytes)
+{
+    if (s.alone)
+        return;
+    screenWrite(bytes);
     s.atY = s.atX = -1;
 }
 
@@ -211,8 +238,7 @@ void screenUpdate()
 {
     diff();
     // The cursor is hidden in play: wherever the update left it will do.
-    if (s.cursorShown && s.cy < s.rows && s.cx < s.columns)
-        moveTo(s.cy, s.cx);
+    placeCursor();
 }
 
 void screenWrite(const char* bytes)

@@ -30,15 +30,23 @@ struct ScreenStrings {
 void screenStart(const ScreenStrings& strings);
 // The terminal's size; what lies beyond it is kept and shown once it fits.
 void screenResize(int rows, int columns);
-// Taking the terminal over: the cursor's visibility as the game wants it,
-// and everything drawn afresh. Leaving: the cursor shown again.
+// Taking the terminal over: the cursor's visibility as the game wants it
+// (what it shows is then drawn afresh, by a repaint or a line alone).
+// Leaving: the cursor shown again.
 void screenEnter();
 void screenLeave();
-// Forgets what the terminal shows and redraws it whole from the shadow.
+// Forgets what the terminal shows and redraws it whole from the shadow, the
+// cursor, if shown, where the game left it.
 void screenRepaint();
 // Blanks the terminal and shows just this line in its top-left corner, as
-// much of it as fits; the shadow is kept for the repaint that follows.
+// much of it as fits. It stands alone until the next repaint: what the
+// terminal shows of the game is then unknown, and nothing is written over
+// it, neither the game's changes nor an echo; the shadow is kept for the
+// repaint.
 void screenShowAlone(const char* line);
+// What the prompt's line echoes, written where the last echo (or the shown
+// cursor) left the terminal's cursor.
+void screenEcho(const char* bytes);
 // From now on the player sees the cursor where the game leaves it.
 void screenShowCursor();
 // The column the game's cursor stands in.

@@ -76,8 +76,7 @@ void takeKeys()
         if (key == allKeysUp) {
             // Its key-up goes elsewhere: a key held while the page lost the
             // keyboard would otherwise stay down for good.
-            for (KeyState& k : input.keys.of)
-                noteKey(k, false, true);
+            letGoKeys(input.keys);
         } else if (key == keyEnter) {
             input.enterSeen = input.enterSeen || down;
         } else if (KeyState* k = keyStateOf(input.keys, key)) {
@@ -118,6 +117,7 @@ int platformOpen(int columns, int rows)
     screenStart(strings);
     screenResize(pageRows(), pageColumns());
     screenEnter();
+    screenRepaint();
     screenFlush();
     input = Input{};
     return 1;

@@ -176,6 +176,11 @@ class Session(Closing):
         return self._tmux("display", "-p", "-t", "0", "#{cursor_flag} #{alternate_on}").split() \
             == ["1", "0"]
 
+    def cursor(self):
+        """The cursor's (column, row)."""
+        return tuple(int(n) for n in self._tmux("display", "-p", "-t", "0",
+                                                "#{cursor_x} #{cursor_y}").split())
+
     def output(self):
         """Every byte the pane was sent, when the session records."""
         with open(os.path.join(self.dir, "output"), "rb") as f:

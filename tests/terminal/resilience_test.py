@@ -9,9 +9,9 @@ import sys
 import time
 import unittest
 
-from tests.terminal.harness import (RATE_ROW, SCORE_ROW, SLEEP_ROW, Session, alive,
-                                    leading_number, prompt_shown, run_suite, start_game,
-                                    well_whole)
+from tests.terminal.harness import (PROMPT, RATE_ROW, SCORE_ROW, SLEEP_ROW, Session, alive,
+                                    leading_number, prompt_row, prompt_shown, run_suite,
+                                    start_game, well_whole)
 
 BINARY = None
 
@@ -80,13 +80,21 @@ class Damage(unittest.TestCase):
             time.sleep(0.1)
             rates.append(pace(s.screen())[0])
         self.assertTrue(all(abs(r - before[0]) <= 2 for r in rates), (before, rates))
-        # Escape still ends the game while it waits, and the prompt shows once it fits.
-        s.resize(20, 15)
-        s.wait_for(lambda sc: "26x21" in sc[0], 1.0, step=0.05)
-        s.keys("Escape")
-        time.sleep(0.5)
-        s.resize(80, 24)
-        s.wait_for(prompt_shown, 1.0, step=0.05)
+        # Escape still ends the game while it waits, and a line typed at the
+        # prompt while it waits shows once it fits, the cursor after it; the
+        # message stands alone meanwhile, at 25x24 too, where the game's rows
+        # would be on the screen.
+        for keys, line in (("Escape", ""), ("abc", "abc")):
+            s.resize(25, 24)
+            s.wait_for(lambda sc: "26x21" in sc[0], 1.0, step=0.05)
+            s.keys(keys)
+            time.sleep(0.5)
+            small = s.screen()
+            self.assertTrue(all(not row.strip() for row in small[1:]), (keys, small))
+            s.resize(80, 24)
+            row = prompt_row(s.wait_for(prompt_shown, 1.0, step=0.05))
+            self.assertEqual(s.screen()[row].rstrip(), PROMPT + line, keys)
+            self.assertEqual(s.cursor(), (len(PROMPT + line), row), keys)
         s.keys("Enter")
         self.assertEqual(s.status(), 0)
         self.assertTrue(s.stty_unchanged())
