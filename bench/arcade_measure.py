@@ -36,6 +36,9 @@ TICKS = os.sysconf("SC_CLK_TCK")
 # some away, and a burst of a hundred key exchanges would take the two
 # cores from the games already playing: players arrive as a steady stream.
 ARRIVALS_PER_SECOND = 20
+# Players who join one at a time once the crowd plays: the time a player
+# waits, with the key exchanges of a crowd's arrival out of the way.
+JOINS = 5
 
 
 def processes():
@@ -91,7 +94,8 @@ def crowd(binary, players, seconds):
         s.bind(("127.0.0.1", 0))
         port = s.getsockname()[1]
     log = open(os.path.join(state, "log"), "w")
-    server = subprocess.Popen([SERVE, "--port", str(port), "--players", str(players), "--state",
+    server = subprocess.Popen([SERVE, "--port", str(port), "--players", str(players + JOINS),
+                               "--state",
                                os.path.join(state, "state"), "--game", binary],
                               stdout=log, stderr=subprocess.STDOUT)
     clients = []
@@ -138,6 +142,18 @@ def crowd(binary, players, seconds):
         after, ours_after = processes(), os.times()
         window = time.monotonic() - window_began
         rates = [leading_number(c.screen.display[RATE_ROW]) for c in clients]
+        crowd_clients = list(clients)
+        joined = []
+        for _ in range(JOINS):
+            c = PtyTerminal(None, False, argv=argv)
+            began[c] = time.monotonic()
+            clients.append(c)
+            deadline = time.monotonic() + 10
+            while c not in whole and time.monotonic() < deadline:
+                pump(time.monotonic() + 0.01)
+            joined.append(whole.get(c, float("inf")))
+            c.close()
+            clients.remove(c)
         arcade = under(listener, after)
         cpu, memory = {}, {}
         for pid in arcade:
@@ -153,7 +169,8 @@ def crowd(binary, players, seconds):
             "players": players,
             "games": sum(1 for pid in arcade if after[pid][1] == "blockfall"),
             "rates": rates,
-            "wells": sorted(whole.values()),
+            "wells": sorted(whole[c] for c in crowd_clients if c in whole),
+            "joins": sorted(joined),
             "cpu": {k: v / window / players * 100 for k, v in cpu.items()},
             "memory": {k: v / players for k, v in memory.items()},
             "clients": client_cpu / window / players * 100,
@@ -184,8 +201,9 @@ def main():
           f"{shlex.join(sys.argv)}\n")
     print("| Players | Games running | Frame rates after %g s (min / median / max; at 10 or more) "
           "| CPU per player, %% of a core (sshd + game + watcher) | Memory per player, PSS KiB "
-          "(sshd + game + watcher) | ssh to the whole well, ms (median / max) "
-          "| Clients' own CPU per player |" % seconds)
+          "(sshd + game + watcher) | ssh to the whole well, ms: arriving at %d a second "
+          "(median / max); one at a time with the crowd playing (median of %d) "
+          "| Clients' own CPU per player |" % (seconds, ARRIVALS_PER_SECOND, JOINS))
     print("|---|---|---|---|---|---|---|")
     for players in counts:
         r = crowd(binary, players, seconds)
@@ -194,13 +212,13 @@ def main():
         total_cpu = sum(cpu.values())
         total_mem = sum(mem.values())
         print("| %d | %d | %d / %g / %d; %d of %d | %.2f (%.2f + %.3f + %.3f) | %d (%d + %d + %d) "
-              "| %s | %.2f |" % (
+              "| %s; %.0f | %.2f |" % (
                   players, r["games"], min(rates), statistics.median(rates), max(rates),
                   sum(1 for x in rates if x >= 10), players, total_cpu, cpu.get("sshd", 0),
                   cpu.get("game", 0), cpu.get("watcher", 0), total_mem, mem.get("sshd", 0),
                   mem.get("game", 0), mem.get("watcher", 0),
                   "%.0f / %.0f (%d wells)" % (statistics.median(wells), max(wells), len(wells))
-                  if wells else "none", r["clients"]))
+                  if wells else "none", statistics.median(r["joins"]), r["clients"]))
         sys.stdout.flush()
 
 
