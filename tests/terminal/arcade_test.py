@@ -33,7 +33,8 @@ def until(predicate, seconds, what):
 
 
 def games():
-    found = subprocess.run(["pgrep", "-u", "play", "-x", "blockfall"], capture_output=True,
+    """The arcade's games and their idle watchers."""
+    found = subprocess.run(["pgrep", "-u", "play", "-x", "blockfall|seat"], capture_output=True,
                            text=True).stdout.split()
     return {int(p) for p in found}
 
@@ -135,10 +136,10 @@ class Served(unittest.TestCase):
     def test_killed_client_leaves_no_game(self):
         before = games()
         s = self.arcade.play(self)
-        until(lambda: games() - before, 5, "no game under the arcade")
-        (game,) = games() - before
+        until(lambda: len(games() - before) == 2, 5, "no game and watcher under the arcade")
+        played = games() - before
         os.kill(s.game_pid("ssh"), signal.SIGKILL)
-        until(lambda: not alive(game), 10, "the game outlived its client")
+        until(lambda: not any(alive(p) for p in played), 10, "the game outlived its client")
 
 
 class Limits(unittest.TestCase):
