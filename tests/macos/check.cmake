@@ -8,7 +8,7 @@
 get_filename_component(here ${CMAKE_CURRENT_LIST_FILE} DIRECTORY)
 set(DIR ${NPM_DIR})
 include(${here}/compiler.cmake)
-if(NOT ZIG)
+if(ZIG_MISSING)
   message("Zig could not be installed, ${ZIG_MISSING}: macOS check skipped")
   return()
 endif()

