@@ -21,8 +21,10 @@ function(blockfall_builtin_terminfo target)
   # build on in an existing tree carries the common types.
   set(required ${BLOCKFALL_BUILTIN_TERMINALS})
   set(optional)
-  if(NOT required AND BLOCKFALL_STATIC)
-    set(required xterm xterm-256color screen screen-256color tmux-256color linux vt100 vt220)
+  if(BLOCKFALL_STATIC)
+    if(NOT required)
+      set(required xterm xterm-256color screen screen-256color tmux-256color linux vt100 vt220)
+    endif()
     # Terminals that ship their own entries, carried where the build
     # machine's database has them.
     set(optional xterm-kitty alacritty foot)
