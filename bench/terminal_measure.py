@@ -166,7 +166,7 @@ def idle_syscalls_per_frame(binary, seconds):
 
 def heap_allocations(binary, seconds):
     log = f"/tmp/blockfall-valgrind-{os.getpid()}-{seconds}.log"
-    with start_game(f"valgrind --log-file={log} {binary}", timeout=30) as s:
+    with start_game(["valgrind", f"--log-file={log}", *binary], timeout=30) as s:
         keep_playing(s, seconds)
         s.keys("Escape")
         time.sleep(1.0)
@@ -191,7 +191,7 @@ def pace_under_load(binary, seconds):
 
 
 def main():
-    binary = os.path.abspath(sys.argv[1])
+    binary = [os.path.abspath(sys.argv[1])]  # the argument list that starts it
     quick = "--quick" in sys.argv
     rows = []
     rows.append(("Start-up to the whole well (median of 20)", "%.1f ms" % start_up(binary, 20)))

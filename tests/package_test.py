@@ -7,7 +7,6 @@ Usage: python3 -m tests.package_test BUILD-DIR"""
 
 import glob
 import os
-import shlex
 import shutil
 import subprocess
 import sys
@@ -96,7 +95,7 @@ class DebianPackage(unittest.TestCase):
         self.assertEqual(refused.returncode, 1)
         self.assertIn("terminal", refused.stderr)
         if have_tmux():
-            self.assertEqual(start_game(shlex.join([*EMULATOR, binary]), self).leave(), 0)
+            self.assertEqual(start_game([*EMULATOR, binary], self).leave(), 0)
 
 
 if __name__ == "__main__":

@@ -45,8 +45,9 @@ SCORE_ROW, GAME_OVER_ROW, RATE_ROW, SLEEP_ROW = 15, 16, 18, 19
 
 
 # The prefix that runs a game built for another machine here (qemu-aarch64-static),
-# as the tests of a cross-built tree set it.
-EMULATOR = shlex.split(os.environ.get("BLOCKFALL_EMULATOR", ""))
+# as the tests of a cross-built tree set it: its words as CMake lists them,
+# separated by semicolons, so that a path in it may hold spaces.
+EMULATOR = [word for word in os.environ.get("BLOCKFALL_EMULATOR", "").split(";") if word]
 
 
 def have_tmux():
@@ -73,20 +74,24 @@ class Session(Closing):
     after it and its exit status, then waits, so the final screen stays
     readable."""
 
-    def __init__(self, command, width=80, height=24, env=None, record=False):
-        """command may name the session's scratch folder as {dir}. With
-        record, every byte the pane is sent is kept (see output())."""
+    def __init__(self, command, width=80, height=24, env=None, record=False, shell='"$@"'):
+        """command is an argument list (the game, its emulator first), never
+        a shell line: shell is the line that runs it, as "$@", and may name
+        the session's scratch folder as {dir}. With record, every byte the
+        pane is sent is kept (see output())."""
+        if isinstance(command, str):
+            raise TypeError("a command is an argument list, not a shell line")
         self.dir = tempfile.mkdtemp(prefix="blockfall-tmux-")
-        command = command.replace("{dir}", self.dir)
+        d = shlex.quote(self.dir)
+        shell = shell.replace("{dir}", d)
         self.socket = "blockfall-test-%d-%s" % (os.getpid(), os.path.basename(self.dir))
-        d = self.dir
         # The shell keeps its own handlers for the signals a terminal sends
         # the whole foreground group, so that it outlives the game and can
         # report how it ended. A recorded command waits for the recording.
         wait = f"while [ ! -e {d}/go ]; do sleep 0.02; done; " if record else ""
         script = (
             f"trap : INT QUIT TERM; {wait}"
-            f"stty -g > {d}/before; {command}; echo $? > {d}/status.tmp; "
+            f"stty -g > {d}/before; {shell}; echo $? > {d}/status.tmp; "
             f"mv {d}/status.tmp {d}/status; stty -g > {d}/after; sleep 600"
         )
         environment = dict(os.environ)
@@ -96,11 +101,11 @@ class Session(Closing):
             environment.update(env)
         self._tmux(
             "-f", "/dev/null", "new-session", "-d", "-x", str(width), "-y", str(height),
-            "sh", "-c", script, env=environment,
+            "sh", "-c", script, "sh", *command, env=environment,
         )
         if record:
             self._tmux("pipe-pane", "-t", "0", f"cat > {d}/output")
-            open(os.path.join(d, "go"), "w").close()
+            open(os.path.join(self.dir, "go"), "w").close()
 
     def _tmux(self, *args, env=None):
         return subprocess.run(
@@ -265,8 +270,8 @@ def started(game, test, ready):
 
 
 def start_game(command, test=None, timeout=5, step=0.1, **options):
-    """A Session running command (the game, or a line that starts it), once
-    the whole well shows."""
+    """A Session running command (an argument list, see Session), once the
+    whole well shows."""
     s = Session(command, **options)
     return started(s, test, lambda: s.wait_for(well_whole, timeout, step))
 
@@ -275,10 +280,10 @@ def start_game(command, test=None, timeout=5, step=0.1, **options):
 
 
 def spawn_on_pty(binary, width=80, height=24, argv=None):
-    """Starts the binary (a command line, see run_suite; or argv, a command
-    that runs it) on a new pty of the given size, as the pty's session
-    leader; returns (pid, fd)."""
-    argv = argv or shlex.split(binary)
+    """Starts the binary (its argument list, see run_suite, or its path; or
+    argv, a command that runs it) on a new pty of the given size, as the
+    pty's session leader; returns (pid, fd)."""
+    argv = list(argv or ([binary] if isinstance(binary, str) else binary))
     pid, fd = pty.fork()
     if pid == 0:
         fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", height, width, 0, 0))
@@ -555,14 +560,14 @@ def run_suite(module, what, arguments=("BINARY",), needs=have_tmux,
     set on the module by name), then unittest's own arguments. Exits 77
     (skipped) when needs() says a tool is missing.
 
-    A game built for another machine runs under EMULATOR: BINARY is then
-    that command line, the emulator first, as a shell reads it."""
+    BINARY is the game's argument list: its path, after EMULATOR where a
+    game built for another machine runs under one."""
     if len(sys.argv) <= len(arguments):
         sys.exit(module.__doc__)
     for name in arguments:
         path = os.path.abspath(sys.argv.pop(1))
         if name == "BINARY":
-            path = shlex.join([*EMULATOR, path])
+            path = [*EMULATOR, path]
         setattr(module, name, path)
     if not needs():
         print(f"{missing}: {what} skipped")

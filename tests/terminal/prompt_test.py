@@ -55,7 +55,7 @@ class WaysOut(unittest.TestCase):
                 self.addCleanup(shutil.rmtree, folder, True)
                 status = os.path.join(folder, "status")
                 t = start_on_pty(BINARY, self, argv=[
-                    "sh", "-c", f"trap : HUP; {BINARY}; echo $? > {status}"])
+                    "sh", "-c", 'trap : HUP; "$@"; echo $? > "$0"', status, *BINARY])
                 if prompt:
                     t.send(b"\x1b")
                     t.wait(lambda: prompt_shown(t.screen.display), 3)
@@ -81,7 +81,7 @@ class TheLine(unittest.TestCase):
     def test_without_an_alternate_screen_the_shell_starts_a_new_line(self):
         for answer in ("Enter", "C-d"):
             with self.subTest(answer=answer):
-                s = start_game(f"TERM=linux {BINARY}; printf shell-next", self).to_prompt()
+                s = start_game(BINARY, self, shell='TERM=linux "$@"; printf shell-next').to_prompt()
                 s.keys(answer)
                 screen = s.wait_for(lambda sc: any("shell-next" in row for row in sc), 3)
                 row = next(i for i, r in enumerate(screen) if "shell-next" in r)

@@ -5,6 +5,7 @@ found and no process is left behind.
 Usage: python3 -m tests.terminal.resilience_test PATH-TO-BLOCKFALL"""
 
 import random
+import shlex
 import sys
 import time
 import unittest
@@ -29,12 +30,12 @@ class TerminalGone(unittest.TestCase):
 
 class JobControl(unittest.TestCase):
     def test_suspend_and_resume(self):
-        s = Session("bash --norc --noprofile -i")
+        s = Session(["bash", "--norc", "--noprofile", "-i"])
         self.addCleanup(s.close)
-        d = s.dir
+        d = shlex.quote(s.dir)
         s.keys(f"stty -g > {d}/shell-before", "Enter")
         time.sleep(0.3)
-        s.keys(f"clear; {BINARY}", "Enter")
+        s.keys(f"clear; {shlex.join(BINARY)}", "Enter")
         s.wait_for(well_whole, 5)
         s.keys("C-z")
         s.wait_for(lambda sc: any("Stopped" in row for row in sc), 3)

@@ -8,6 +8,7 @@ signal, as a shell's loop must to stop on Ctrl-C.
 Usage: python3 -m tests.terminal.signals_test PATH-TO-BLOCKFALL"""
 
 import os
+import shlex
 import signal
 import sys
 import unittest
@@ -44,7 +45,7 @@ class Signals(unittest.TestCase):
                   ("Ctrl-C typed, too small", signal.SIGINT, "small", "C-c")]
         for what, sig, where, typed in cases:
             # No core files from the crash signals.
-            with self.subTest(what), start_game(f"ulimit -c 0; {BINARY}") as s:
+            with self.subTest(what), start_game(BINARY, shell='ulimit -c 0; "$@"') as s:
                 pid = s.game_pid()
                 if where == "prompt":
                     s.to_prompt()
@@ -65,17 +66,17 @@ class Signals(unittest.TestCase):
         # only when its game dies by SIGINT, and bash says "Terminated".
         for name, sig in on_this_system():
             with self.subTest(signal=name):
-                argv = ["sh", "-c", f"ulimit -c 0; exec {BINARY}"]
+                argv = ["sh", "-c", 'ulimit -c 0; exec "$@"', "sh", *BINARY]
                 with start_on_pty(BINARY, argv=argv) as t:
                     os.kill(t.pid, sig)
                     self.assertEqual(t.exit_status(3), -sig)
 
     def test_ctrl_c_ends_a_shell_loop_of_games(self):
-        s = Session("bash --norc --noprofile -i")
+        s = Session(["bash", "--norc", "--noprofile", "-i"])
         self.addCleanup(s.close)
-        d = s.dir
+        d = shlex.quote(s.dir)
         s.keys(f"stty -g > {d}/before-loop; for i in 1 2 3; do echo $i >> {d}/started; "
-               f"{BINARY}; done", "Enter")
+               f"{shlex.join(BINARY)}; done", "Enter")
         s.wait_for(well_whole, 5)
         s.keys("C-c")
         s.wait_for(lambda screen: not well_whole(screen), 3)
@@ -87,7 +88,7 @@ class Signals(unittest.TestCase):
 
     def test_a_signal_ignored_when_started_stays_ignored(self):
         # As under nohup: a hangup is not to end this game.
-        s = start_game(f"trap '' HUP; {BINARY}", self)
+        s = start_game(BINARY, self, shell='trap "" HUP; "$@"')
         os.kill(s.game_pid(), signal.SIGHUP)
         self.assertIsNone(s.status(0.5))
         self.assertEqual(s.leave(), 0)

@@ -5,7 +5,6 @@ the keys, and that it leaves the terminal as it found it.
 Usage: python3 -m tests.terminal.terminal_test PATH-TO-BLOCKFALL"""
 
 import os
-import shlex
 import subprocess
 import sys
 import time
@@ -28,17 +27,17 @@ class Refusals(unittest.TestCase):
     command line, answered without a terminal."""
 
     def test_command_line_answers(self):
-        check_answers(self, shlex.split(BINARY))
+        check_answers(self, BINARY)
         # An answer that could not be written is no success.
         for arguments in (["--help"], ["--version"]):
             with self.subTest(arguments=arguments), open("/dev/full", "w") as full:
-                run = subprocess.run([*shlex.split(BINARY), *arguments], stdout=full,
+                run = subprocess.run([*BINARY, *arguments], stdout=full,
                                      stderr=subprocess.PIPE, text=True, timeout=10)
                 self.assertEqual(run.returncode, 1)
                 self.assertIn("standard output", run.stderr)
 
     def test_input_not_a_terminal(self):
-        run = subprocess.run(shlex.split(BINARY), stdin=subprocess.DEVNULL, capture_output=True,
+        run = subprocess.run(BINARY, stdin=subprocess.DEVNULL, capture_output=True,
                              text=True, timeout=10)
         self.assertEqual(run.returncode, 1)
         self.assertEqual(run.stdout, "")
@@ -46,7 +45,7 @@ class Refusals(unittest.TestCase):
         self.assertIn("terminal", run.stderr)
 
     def test_output_not_a_terminal(self):
-        s = Session(f"{{ {BINARY} 2>{{dir}}/err; echo $? > {{dir}}/rc; }} | cat > {{dir}}/out")
+        s = Session(BINARY, shell='{ "$@" 2>{dir}/err; echo $? > {dir}/rc; } | cat > {dir}/out')
         self.addCleanup(s.close)
         self.assertEqual(s.read("rc").strip(), "1")
         self.assertEqual(s.read("out"), "")
@@ -55,7 +54,7 @@ class Refusals(unittest.TestCase):
         self.assertIn("terminal", err)
 
     def test_terminal_too_small(self):
-        s = Session(f"{BINARY} 2>{{dir}}/err", width=24, height=12)
+        s = Session(BINARY, width=24, height=12, shell='"$@" 2>{dir}/err')
         self.addCleanup(s.close)
         self.assertEqual(s.status(10), 1)
         self.assertTrue(s.stty_unchanged())
@@ -82,7 +81,7 @@ class Refusals(unittest.TestCase):
                     self.assertNotIn(b"\x1b[?1049h", t.raw, "the terminal was taken over")
 
     def test_unknown_terminal_type(self):
-        s = Session(f"TERM=no-such-terminal {BINARY} 2>{{dir}}/err")
+        s = Session(BINARY, shell='TERM=no-such-terminal "$@" 2>{dir}/err')
         self.addCleanup(s.close)
         self.assertEqual(s.status(10), 1)
         self.assertIn("no-such-terminal", s.read("err"))
@@ -135,7 +134,7 @@ class Play(unittest.TestCase):
             time.sleep(1.1)
         self.assertTrue(all(r is not None and 10 <= r <= 12 for r in rates), rates)
         # A screen from the middle of a real game, for the README.
-        folder = os.path.dirname(shlex.split(BINARY)[-1])
+        folder = os.path.dirname(BINARY[-1])
         with open(os.path.join(folder, "screen-capture.txt"), "w") as f:
             f.write("\n".join(row.rstrip() for row in screen[:20]).rstrip() + "\n")
         # Escape: the prompt below the sleep line; Enter: status 0.

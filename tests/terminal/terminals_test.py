@@ -21,9 +21,9 @@ type is refused.
 Usage: python3 -m tests.terminal.terminals_test PATH-TO-BLOCKFALL"""
 
 import os
-import shlex
 import shutil
 import sys
+import tempfile
 import unittest
 
 from tests.terminal.harness import (BLOCK, CHECKERBOARD, EMULATOR, PROMPT, SLEEP_ROW, WALL,
@@ -39,23 +39,28 @@ TYPES = CARRIED + ["tmux"] if CHROOT else (
 LOCALES = (("C.UTF-8", WALL, BLOCK), ("C", CHECKERBOARD, BLOCK))
 
 
-def command(term, locale):
-    """The game started with this TERM and locale, in its chroot if any."""
+def command(test, term, locale):
+    """The game's argument list with this TERM and locale, in a chroot of its
+    own if any (removed when the test ends)."""
+    run = ["env", f"TERM={term}", f"LC_ALL={locale}"]
     if not CHROOT:
-        return f"TERM={term} LC_ALL={locale} {BINARY}"
-    root, run = "{dir}/root", "/blockfall"
+        return run + BINARY
+    root = tempfile.mkdtemp(prefix="blockfall-root-")
+    test.addCleanup(shutil.rmtree, root, True)
     # The binary alone, without the emulator that BINARY starts it under.
-    copy = f"mkdir {root} && cp {shlex.split(BINARY)[-1]} {root}/blockfall"
+    shutil.copy(BINARY[-1], os.path.join(root, "blockfall"))
+    game = ["/blockfall"]
     if EMULATOR:
-        copy += f" && cp {shutil.which(EMULATOR[0])} {root}/emulator"
-        run = "/emulator " + run
+        shutil.copy(shutil.which(EMULATOR[0]), os.path.join(root, "emulator"))
+        game = ["/emulator", *EMULATOR[1:], *game]
     if locale != "C":
         data = "/usr/lib/locale/" + locale.replace("UTF-8", "utf8")
-        copy += f" && mkdir -p {root}/usr/lib/locale && cp -r {data} {root}/usr/lib/locale/"
+        shutil.copytree(data, root + data)
     folder = f"/lib/terminfo/{term[0]}"
     if term not in CARRIED and os.path.exists(f"{folder}/{term}"):
-        copy += f" && mkdir -p {root}{folder} && cp {folder}/{term} {root}{folder}/"
-    return f"{copy} && TERM={term} LC_ALL={locale} chroot {root} {run}"
+        os.makedirs(root + folder)
+        shutil.copy(f"{folder}/{term}", root + folder)
+    return run + ["chroot", root, *game]
 
 
 class TerminalTypes(unittest.TestCase):
@@ -66,7 +71,8 @@ class TerminalTypes(unittest.TestCase):
                     self.play(term, locale, wall, block)
 
     def test_unknown_type_refused(self):
-        s = Session(command("no-such-terminal", "C") + " 2> {dir}/err", width=26, height=21)
+        s = Session(command(self, "no-such-terminal", "C"), width=26, height=21,
+                    shell='"$@" 2> {dir}/err')
         try:
             self.assertEqual(s.status(15), 1)
             self.assertIn("'no-such-terminal' is not known here", s.read("err"))
@@ -74,7 +80,7 @@ class TerminalTypes(unittest.TestCase):
             s.close()
 
     def play(self, term, locale, wall, block):
-        s = Session(command(term, locale), width=26, height=21, record=True)
+        s = Session(command(self, term, locale), width=26, height=21, record=True)
         try:
             self.check(s, locale, wall, block)
         finally:

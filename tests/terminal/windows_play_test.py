@@ -81,7 +81,7 @@ class Game:
     the falling piece is what the screen shows besides them."""
 
     def __init__(self, test, exe):
-        self.session = start_game(f"{WINE_RUN} {exe}", test, timeout=60, step=0.3)
+        self.session = start_game([WINE_RUN, exe], test, timeout=60, step=0.3)
         self.landed = set()
         self.screen = self.session.screen()
 

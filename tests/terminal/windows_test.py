@@ -18,7 +18,7 @@ WINE_RUN = CONSOLE_TESTS = GAME = None  # set by run_suite
 
 class WindowsConsole(unittest.TestCase):
     def test_console_primitives(self):
-        s = Session(f"{WINE_RUN} {CONSOLE_TESTS} --gtest_brief=1 --gtest_color=no")
+        s = Session([WINE_RUN, CONSOLE_TESTS, "--gtest_brief=1", "--gtest_color=no"])
         self.addCleanup(s.close)
         status = s.status(180)
         self.assertEqual(status, 0, "console tests failed; screen:\n" + "\n".join(s.screen()))
@@ -27,7 +27,7 @@ class WindowsConsole(unittest.TestCase):
         check_answers(self, [WINE_RUN, GAME], timeout=120)
 
     def test_a_game_left_alone_ends_with_game_over(self):
-        s = start_game(f"{WINE_RUN} {GAME}", self, timeout=60, step=0.5)
+        s = start_game([WINE_RUN, GAME], self, timeout=60, step=0.5)
         screen = s.screen()
         for r in range(FLOOR_ROW):
             self.assertEqual(screen[r][0], WALL, r)
