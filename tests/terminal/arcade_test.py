@@ -5,7 +5,6 @@ the real ssh client in tmux, and what its account is refused. Root only.
 Usage: python3 -m tests.terminal.arcade_test PATH-TO-BLOCKFALL"""
 
 import os
-import shlex
 import shutil
 import signal
 import socket
@@ -18,7 +17,7 @@ import unittest
 from tests.terminal.harness import (EMULATOR, alive, have_tmux, piece_in_well, run_suite, shape,
                                     start_game, well_cells, well_whole)
 
-BINARY = None
+GAME = None
 SERVE = os.path.join(os.path.dirname(__file__), "..", "..", "packaging", "arcade", "serve")
 CLIENT = ("-F", "/dev/null", "-o", "StrictHostKeyChecking=no", "-o", "UserKnownHostsFile=/dev/null",
           "-o", "LogLevel=ERROR", "-o", "BatchMode=yes", "-o", "SendEnv=LANG LC_*")
@@ -51,7 +50,7 @@ class Arcade:
         self.log = open(os.path.join(self.dir, "log"), "w")
         self.server = subprocess.Popen(
             [SERVE, "--port", str(self.port), "--players", str(players), "--idle", str(idle),
-             "--state", os.path.join(self.dir, "state"), "--game", BINARY],
+             "--state", os.path.join(self.dir, "state"), "--game", GAME],
             stdout=self.log, stderr=subprocess.STDOUT)
         cleanup(self.close)
         until(lambda: "Server listening" in self.read_log() or self.server.poll() is not None, 60,
@@ -67,7 +66,7 @@ class Arcade:
 
     def play(self, test):
         """A game in tmux, once its whole well shows."""
-        return start_game(shlex.join(self.command("-tt", "play@127.0.0.1")), test, timeout=15)
+        return start_game(self.command("-tt", "play@127.0.0.1"), test, timeout=15)
 
     def close(self):
         if self.server.poll() is None:
@@ -168,5 +167,5 @@ def ready():
 
 
 if __name__ == "__main__":
-    run_suite(sys.modules[__name__], "the arcade", needs=ready,
+    run_suite(sys.modules[__name__], "the arcade", ("GAME",), needs=ready,
               missing="not root, or sshd, ssh or tmux is missing")
