@@ -120,7 +120,8 @@ export const PROGRAMS = { chromium: ['chromium'], firefox: ['firefox'],
 
 // The system's browser, started headless by puppeteer-core in a profile of
 // its own. A tab behind another is hidden and throttled, as a background
-// tab is: puppeteer's switches that keep it running are left out.
+// tab is, and scroll bars take their room, as on a desktop: puppeteer's
+// switches that change either are left out.
 export function launch(nodeModules, name, executablePath) {
   const puppeteer = createRequire(join(resolve(nodeModules), 'noop.js'))('puppeteer-core');
   return puppeteer.launch(name === 'firefox' ? {
@@ -132,7 +133,7 @@ export function launch(nodeModules, name, executablePath) {
     executablePath, headless: true,
     args: ['--no-sandbox', '--disable-gpu'], // CI runs as root, with no display
     ignoreDefaultArgs: ['--disable-background-timer-throttling', '--disable-backgrounding-occluded-windows',
-                        '--disable-renderer-backgrounding'],
+                        '--disable-renderer-backgrounding', '--hide-scrollbars'],
   });
 }
 
@@ -210,16 +211,15 @@ async function webkit(driver, xvfbRun, miniBrowser) {
   return { newPage, close };
 }
 
-// An engine started headless: { name, browser (puppeteer's, where it is
-// one), newPage(options), close() }. newPage takes { width, height, touch,
-// zoom }, as far as LIMITS allow.
+// An engine started headless: { name, newPage(options), close() }, its
+// programs at the paths given. newPage takes { width, height, touch, zoom },
+// as far as LIMITS allow.
 export async function startEngine(name, nodeModules, programs) {
   if (name === 'webkit')
     return { name, ...await webkit(...programs) };
   const browser = await launch(nodeModules, name, programs[0]);
   return {
     name,
-    browser,
     newPage: async ({ width = 560, height = 640, touch = false, zoom = 1 } = {}) => {
       const page = await browser.newPage();
       await page.setViewport({ width, height, hasTouch: touch, deviceScaleFactor: zoom });
