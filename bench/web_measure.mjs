@@ -7,14 +7,23 @@
 // for HIDDEN seconds.
 //
 // Usage: node bench/web_measure.mjs PAGE-FOLDER NODE-MODULES CHROMIUM [LOADS [HIDDEN]]
+// (the web tree's target web_measure runs it with the chromium its build found)
 import { readFile } from 'node:fs/promises';
 import { basename, join } from 'node:path';
+import { setTimeout as pause } from 'node:timers/promises';
 import { gzipSync } from 'node:zlib';
-import { RATE_ROW, SLEEP_ROW, WALL, WELL_ROWS, launch, rawChromium, screen, serve } from '../tests/browser/harness.mjs';
+import { RATE_ROW, SLEEP_ROW, WALL, WELL_ROWS, launch, screen, serve } from '../tests/browser/harness.mjs';
 
 const [pageDir, nodeModules, chromium, loads = '5', hiddenFor = '120'] = process.argv.slice(2);
 const server = await serve(pageDir);
-const { browser, errors } = await launch(nodeModules, chromium);
+const browser = await launch(nodeModules, 'chromium', chromium);
+// Every console error and uncaught exception of the pages measured.
+const errors = [];
+const watched = (page) => {
+  page.on('console', (message) => { if (message.type() === 'error') errors.push(message.text()); });
+  page.on('pageerror', (error) => errors.push(String(error)));
+  return page;
+};
 
 // The whole well, tested in the page itself so that the time is the page's.
 const wellShown = ([wall, rows]) => {
@@ -29,22 +38,24 @@ const wellShown = ([wall, rows]) => {
   return performance.now();
 };
 
+const desktop = { width: 1280, height: 800 };
 const devices = [
-  ['a desktop (1280x800)', { viewport: { width: 1280, height: 800 } }],
+  ['a desktop (1280x800)', desktop],
   ['an emulated phone (390x844, touch, 3x)',
-   { viewport: { width: 390, height: 844 }, isMobile: true, hasTouch: true, deviceScaleFactor: 3 }],
+   { width: 390, height: 844, isMobile: true, hasTouch: true, deviceScaleFactor: 3 }],
 ];
 const fetched = new Set(); // what a visit fetches, as the page asks for it
 let page;
-for (const [device, options] of devices) {
-  page = await browser.newPage(options);
+for (const [device, viewport] of devices) {
+  page = watched(await browser.newPage());
+  await page.setViewport(viewport);
   page.on('response', (response) => fetched.add(basename(new URL(response.url()).pathname) || 'index.html'));
   // The first load in a fresh browser also starts its renderer, loads its
   // fonts and compiles the terminal's script: it is shown apart.
   const times = [];
   for (let i = 0; i <= Number(loads); ++i) {
     await page.goto(server.url);
-    const shown = await page.waitForFunction(wellShown, [WALL, WELL_ROWS], { polling: 2 });
+    const shown = await page.waitForFunction(wellShown, { polling: 2 }, [WALL, WELL_ROWS]);
     times.push(await shown.jsonValue());
   }
   const first = times.shift();
@@ -62,12 +73,13 @@ for (const [device, options] of devices) {
 const median = (values) => [...values].sort((a, b) => a - b)[values.length >> 1];
 const pairs = [];
 for (let i = 0; i < Number(loads); ++i) {
-  const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
-  const visitor = await context.newPage();
+  const context = await browser.createBrowserContext();
+  const visitor = watched(await context.newPage());
+  await visitor.setViewport(desktop);
   const pair = [];
   for (const load of ['network', 'cache']) {
     await visitor.goto(server.url);
-    pair.push(await (await visitor.waitForFunction(wellShown, [WALL, WELL_ROWS], { polling: 2 })).jsonValue());
+    pair.push(await (await visitor.waitForFunction(wellShown, { polling: 2 }, [WALL, WELL_ROWS])).jsonValue());
     if (load === 'network')
       await visitor.waitForFunction(() => navigator.serviceWorker.controller !== null);
   }
@@ -94,11 +106,11 @@ for (const name of [...fetched].sort()) {
 console.log(`| all | ${total} | ${totalGzip} |\n`);
 
 // The rate line the game prints once a second, over the seconds 20 to 25.
-await new Promise((resolve) => setTimeout(resolve, 20000));
+await pause(20000);
 const rates = [];
 for (let s = 0; s < 5; ++s) {
   rates.push((await screen(page))[RATE_ROW].trim());
-  await new Promise((resolve) => setTimeout(resolve, 1000));
+  await pause(1000);
 }
 console.log(`rate lines after 20 s: ${rates.join(' ')}; sleep line: ${(await screen(page))[SLEEP_ROW].trim()}`);
 
@@ -106,9 +118,9 @@ console.log(`rate lines after 20 s: ${rates.join(' ')}; sleep line: ${(await scr
 // and the next started with Play again (Enter): the page's memory after a
 // garbage collection, and the game's. The heap's top is where a 1 MiB block lands:
 // the game's heap would climb if a game left anything behind.
-const devtools = await page.context().newCDPSession(page);
+const devtools = await page.createCDPSession();
 await devtools.send('Performance.enable');
-const phase = (name) => page.waitForFunction((p) => document.documentElement.dataset.phase === p, name);
+const phase = (name) => page.waitForFunction((p) => document.documentElement.dataset.phase === p, {}, name);
 async function memory() {
   await devtools.send('HeapProfiler.collectGarbage');
   const { metrics } = await devtools.send('Performance.getMetrics');
@@ -133,23 +145,19 @@ for (let game = 1; game <= 20; ++game) {
   if (game === 1 || game % 10 === 0)
     console.log(`after game ${game}: ${await memory()}`);
 }
-if (errors.length)
-  console.log('console errors:', errors);
-await browser.close();
+await page.close();
 
-// A game in a tab hidden behind another (chromium over its DevTools pipe:
-// Playwright keeps its pages visible): its FPS and sleep lines once a
+// A game in a tab hidden behind another: its FPS and sleep lines once a
 // second before and after, and the frames it drew while hidden.
-const raw = await rawChromium(chromium);
-const tab = await raw.open(server.url);
-const pause = (seconds) => new Promise((resolve) => setTimeout(resolve, seconds * 1000));
+const tab = watched(await browser.newPage());
+await tab.goto(server.url);
 const paceLines = async (seconds) => {
   const lines = [];
-  for (let s = 0; s < seconds; ++s, await pause(1))
+  for (let s = 0; s < seconds; ++s, await pause(1000))
     lines.push((await screen(tab)).slice(RATE_ROW, SLEEP_ROW + 1).map((line) => line.trim()).join(' '));
   return lines.join(', ');
 };
-await pause(10); // the governor settles
+await pause(10000); // the governor settles
 await tab.evaluate(() => {
   const terminal = window.blockfall.terminal;
   const write = terminal.write.bind(terminal);
@@ -157,10 +165,12 @@ await tab.evaluate(() => {
   terminal.write = (...args) => { window.drawnHidden += document.hidden ? 1 : 0; return write(...args); };
 });
 const before = await paceLines(3);
-await raw.open('about:blank'); // in front of the game's tab
-await pause(Number(hiddenFor));
-await raw.send('Target.activateTarget', { targetId: tab.targetId });
+await (await browser.newPage()).bringToFront(); // a blank tab in front of the game's
+await pause(Number(hiddenFor) * 1000);
+await tab.bringToFront();
 console.log(`\nhidden ${hiddenFor} s: before, once a second: ${before}; frames drawn while hidden: ` +
             `${await tab.evaluate(() => window.drawnHidden)}; after: ${await paceLines(8)}`);
-await raw.close();
+if (errors.length)
+  console.log('console errors:', errors);
+await browser.close();
 await server.close();

@@ -3,30 +3,30 @@
 // terminal's buffer, step by step; then a hidden page, other windows and a
 // phone's buttons, and a page that cannot play.
 //
-// Usage: node browser_test.mjs PAGE-FOLDER NODE-MODULES SCREENSHOT ENGINE
-// (chromium, firefox or webkit). Exits 77 (skipped) when the page or the
+// Usage: node browser_test.mjs PAGE-FOLDER NODE-MODULES SCREENSHOT ENGINE PROGRAM...
+// (chromium, firefox or webkit, and the paths of the programs it takes, as
+// PROGRAMS lists them). Exits 77 (skipped) when the page, the driver or the
 // engine's programs are missing, naming them.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { existsSync } from 'node:fs';
 import { readFile } from 'node:fs/promises';
 import { join } from 'node:path';
+import { setTimeout as sleep } from 'node:timers/promises';
 import { pathToFileURL } from 'node:url';
-import { BLOCK, PROMPT, PROMPT_ROW, RATE_ROW, SCORE_ROW, SLEEP_ROW, WELL_ROWS, LIMITS, missingPrograms, screen,
-         serve, startEngine, waitForScreen, wholeWell } from './harness.mjs';
+import { BLOCK, PROMPT, PROMPT_ROW, RATE_ROW, SCORE_ROW, SLEEP_ROW, WELL_ROWS, LIMITS, PROGRAMS, screen,
+         serve, startEngine, until, waitForScreen, wholeWell } from './harness.mjs';
 
-const [pageDir, nodeModules, screenshot, engineName = 'chromium'] = process.argv.slice(2);
+const [pageDir, nodeModules, screenshot, engineName, ...programs] = process.argv.slice(2);
 const limits = LIMITS[engineName] ?? {}; // why it skips what it cannot do
-for (const [what, path] of [['page', join(pageDir ?? '', 'index.html')],
-                            ['ws', join(nodeModules ?? '', 'ws')]]) {
+const needed = [['page', join(pageDir ?? '', 'index.html')],
+                ...(PROGRAMS[engineName] ?? []).map((name, i) => [name, programs[i] ?? '']),
+                ...(engineName === 'webkit' ? [] : [['puppeteer-core', join(nodeModules ?? '', 'puppeteer-core')]])];
+for (const [what, path] of needed) {
   if (!existsSync(path)) {
-    console.log(`${what} missing (${path}): browser suite skipped`);
+    console.log(`${what} missing (${path}): ${engineName} skipped`);
     process.exit(77);
   }
-}
-if (missingPrograms(engineName).length) {
-  console.log(`${missingPrograms(engineName).join(', ')} missing: ${engineName} skipped`);
-  process.exit(77);
 }
 
 // The pieces are seeded from the clock's second: a fixed start makes every
@@ -125,7 +125,7 @@ let piece; // the falling piece as last seen
 before(async () => {
   server = await serve(pageDir);
   server.init = INIT;
-  engine = await startEngine(engineName, nodeModules);
+  engine = await startEngine(engineName, nodeModules, programs);
   page = await engine.newPage();
   await page.goto(server.url);
 });
@@ -163,7 +163,7 @@ test('a held ArrowRight walks the piece to the wall, one column a frame', async 
   await page.keyboard.down('ArrowRight');
   await waitForScreen(page, (r) => blocks(r).length === 4 && rightmost(blocks(r)) === 18,
                       'the piece at the right wall');
-  await new Promise((resolve) => setTimeout(resolve, 400)); // held on against the wall
+  await sleep(400); // held on against the wall
   await page.keyboard.up('ArrowRight');
   const shown = (await takeFrames()).map((rows) => blocks(rows)).filter((c) => c.length === 4);
   const columns = [from, ...shown.map(rightmost)];
@@ -180,7 +180,7 @@ test('a tap moves one column; a key held while the page loses focus is let go', 
   await page.keyboard.press('ArrowLeft');
   let rows = await waitForScreen(page, (r) => blocks(r).length === 4 && rightmost(blocks(r)) !== at,
                                  'the piece to move left');
-  await new Promise((resolve) => setTimeout(resolve, 300));
+  await sleep(300);
   rows = await screen(page);
   assert.equal(rightmost(blocks(rows)), at - 1, 'a press and release between frames moves once');
 
@@ -190,9 +190,9 @@ test('a tap moves one column; a key held while the page loses focus is let go', 
   // A click beside the terminal takes the keyboard from it, and the game
   // takes it back: the held key is let go, and the next keys still play.
   await page.click('#status');
-  await new Promise((resolve) => setTimeout(resolve, 300));
+  await sleep(300);
   const stopped = rightmost(blocks(await screen(page)));
-  await new Promise((resolve) => setTimeout(resolve, 600));
+  await sleep(600);
   piece = blocks(await screen(page));
   assert.equal(rightmost(piece), stopped, 'the piece walks on after the page lost the keyboard');
   assert.ok(await page.evaluate(() => document.activeElement === window.blockfall.terminal.textarea),
@@ -212,26 +212,26 @@ test('a piece pushed down lands where it was steered', async () => {
   await waitForScreen(page, onFloor, 'the piece on the floor');
   await page.keyboard.up('ArrowDown');
   // A gravity step later it is still there: it landed, it is not falling.
-  await new Promise((resolve) => setTimeout(resolve, 1500));
+  await sleep(1500);
   assert.deepEqual(blocks(await screen(page), left, right), piece.map(([y, x]) => [y + drop, x]),
                    'in the columns it was steered to');
   if (screenshot)
-    await page.screenshot(screenshot.replace(/(\.png)?$/, `-${engine.name}.png`));
+    await page.screenshot({ path: screenshot.replace(/(\.png)?$/, `-${engine.name}.png`) });
 });
 
 test('Escape shows the prompt, Enter ends the game, and Play again starts a fresh one', async () => {
-  for (const key of ['PageDown', 'Space'])
+  for (const key of ['PageDown', ' '])
     await page.keyboard.press(key); // nothing for the game, and kept from the browser
   await page.keyboard.press('Escape');
   const rows = await waitForScreen(page, (r) => r[PROMPT_ROW].startsWith(PROMPT), 'the exit prompt on its row');
   assert.match(rows[RATE_ROW], /^\d+FPS/);
-  await page.until(() => /Game over.*Enter/.test(document.body.innerText), null, 'the ending said');
+  await until(() => page.evaluate(() => /Game over.*Enter/.test(document.body.innerText)), 'the ending said');
   await page.keyboard.press('Enter');
-  await page.until(() => !window.blockfall.playing, null, 'the game to end');
+  await until(() => page.evaluate(() => !window.blockfall.playing), 'the game to end');
   assert.deepEqual(await page.evaluate(() => window.keysLeftToBrowser), [],
                    'every key kept from the browser while playing');
   // The Enter that ended the game focuses Play again; the next one presses it.
-  await page.until(() => document.activeElement?.id === 'again', null, 'Play again focused');
+  await until(() => page.evaluate(() => document.activeElement?.id === 'again'), 'Play again focused');
   await page.keyboard.press('Enter');
   const fresh = await waitForScreen(page, (r) => wholeWell(r) && blocks(r).length === 4, 'a second game')
     .catch(async (error) => {
@@ -246,7 +246,6 @@ test('Escape shows the prompt, Enter ends the game, and Play again starts a fres
 
 test('a hidden page stands still, then goes on at the pace it had', { skip: limits.hide },
      async () => {
-  const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
   const tab = await engine.newPage();
   await tab.goto(server.url);
   await waitForScreen(tab, (r) => /^\d+FPS/.test(r[RATE_ROW]), 'the rate line');
@@ -254,9 +253,9 @@ test('a hidden page stands still, then goes on at the pace it had', { skip: limi
   await recordFrames(tab);
   await sleep(1000);
   const other = await engine.newPage(); // in front of the game's tab
-  await other.front();
+  await other.bringToFront();
   await sleep(5000);
-  await tab.front();
+  await tab.bringToFront();
   await sleep(2500);
   await other.close();
   const [[hiding], [showing, shown]] = await tab.evaluate(() => window.visibilityChanges);
@@ -278,8 +277,8 @@ test(`the terminal and the buttons fit every window, with no sideways scrolling$
     await fits.goto(server.url);
     await waitForScreen(fits, wholeWell, `the well at ${width}x${height}`);
     for (const viewport of [{ width, height }, { width: height, height: width }]) {
-      await fits.viewport(viewport);
-      await new Promise((resolve) => setTimeout(resolve, 300));
+      await fits.setViewport({ ...fits.viewport(), ...viewport });
+      await sleep(300);
       const misfits = await fits.evaluate((wide) => [...document.querySelectorAll('#terminal, #pad button')]
         .map((e) => [e.id || e.textContent, e.getBoundingClientRect()])
         .filter(([name, r]) => r.width > 0 && (r.left < 0 || r.top < 0 || r.right > innerWidth || r.bottom > innerHeight ||
@@ -298,12 +297,13 @@ test('on a phone the buttons play: a tap on Turn turns, a held Right walks to th
   await phone.goto(server.url);
   const first = blocks(await waitForScreen(phone, (r) => blocks(r).length === 4, 'the first piece'));
   assert.notEqual(shapeOf(first), SQUARE, 'the start time must deal a piece that turns');
-  await phone.touch('#pad [data-key=ArrowUp]');
+  await phone.tap('#pad [data-key=ArrowUp]');
   await waitForScreen(phone, (r) => blocks(r).length === 4 && shapeOf(blocks(r)) === shapeOf(turnedClockwise(first)),
                       'the piece turned');
-  await phone.touch('#pad [data-key=ArrowRight]', true);
+  const right = await phone.$('#pad [data-key=ArrowRight]');
+  await right.touchStart();
   await waitForScreen(phone, (r) => blocks(r).length === 4 && rightmost(blocks(r)) === 18, 'the piece at the right wall');
-  await phone.release();
+  await right.touchEnd();
   await phone.close();
 });
 
@@ -314,7 +314,8 @@ test('a page that cannot play says why and what to do', async () => {
       Object.assign(apart, { files: files ?? {}, init: `delete Navigator.prototype.serviceWorker; ${init}${INIT}` });
       const broken = await engine.newPage();
       await broken.goto(files ? apart.url : pathToFileURL(join(pageDir, 'index.html')).href);
-      await broken.until((source) => new RegExp(source).test(document.body.innerText), message.source, what, 10000)
+      await until(() => broken.evaluate((source) => new RegExp(source).test(document.body.innerText), message.source),
+                  what, 10000)
         .catch(() => assert.fail(`no message for ${what}`));
       await broken.close();
     }
@@ -327,7 +328,8 @@ test('Chromium finds the page installable', { skip: limits.devtools }, async () 
   const installed = await engine.newPage();
   await installed.goto(server.url);
   await waitForScreen(installed, wholeWell, 'the well');
-  assert.deepEqual((await installed.devtools('Page.getInstallabilityErrors')).installabilityErrors, []);
+  const devtools = await installed.createCDPSession();
+  assert.deepEqual((await devtools.send('Page.getInstallabilityErrors')).installabilityErrors, []);
   await installed.close();
 });
 
@@ -335,14 +337,14 @@ test('Chromium finds the page installable', { skip: limits.devtools }, async () 
 // end; and a newer version is taken at the next game, not in this one.
 const kept = async (tab) => {
   await tab.goto(server.url);
-  await tab.until(() => !!navigator.serviceWorker?.controller, null, 'the page kept by its worker');
+  await until(() => tab.evaluate(() => !!navigator.serviceWorker?.controller), 'the page kept by its worker');
   await waitForScreen(tab, (r) => blocks(r).length === 4, 'a piece');
 };
 const playToTheEnd = async (tab) => {
   await tab.keyboard.press('Escape');
   await waitForScreen(tab, (r) => r[PROMPT_ROW].startsWith(PROMPT), 'the exit prompt');
   await tab.keyboard.press('Enter');
-  await tab.until(() => document.documentElement.dataset.phase === 'ended', null, 'the end of the game');
+  await until(() => tab.evaluate(() => document.documentElement.dataset.phase === 'ended'), 'the end of the game');
 };
 test('after one visit the page loads and plays with the server stopped', async () => {
   const tab = await engine.newPage();
@@ -369,13 +371,13 @@ test('a newer version waits for the end of the game, then plays the next one', a
     await tab.evaluate(() => { window.sameLoad = true; });
     server.files['sw.js'] = { body: worker.replace(/blockfall-[^']*/, 'blockfall-newer') };
     await tab.evaluate(() => navigator.serviceWorker.getRegistration().then((r) => r.update()));
-    await tab.until(() => !document.getElementById('update').hidden, null, 'the newer version said');
-    await new Promise((resolve) => setTimeout(resolve, 1000));
+    await until(() => tab.evaluate(() => !document.getElementById('update').hidden), 'the newer version said');
+    await sleep(1000);
     assert.deepEqual(await tab.evaluate(() => [window.sameLoad, window.blockfall.playing]), [true, true],
                      'the game goes on in the same page');
     await playToTheEnd(tab);
     await tab.keyboard.press('Enter'); // Play again
-    await tab.until(() => !window.sameLoad && window.blockfall?.playing, null, 'a new game on a new load');
+    await until(() => tab.evaluate(() => !window.sameLoad && window.blockfall?.playing), 'a new game on a new load');
     assert.deepEqual(await tab.evaluate(() => caches.keys()), ['blockfall-newer'], 'the caches kept');
   } finally {
     server.files = {};
