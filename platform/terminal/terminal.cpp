@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "platform/platform.h"
+#include "platform/terminal/confine.h"
 #include "platform/terminal/input.h"
 #include "platform/terminal/session.h"
 #include "platform/terminal/signals.h"
@@ -186,6 +187,7 @@ int platformOpen(int columns, int rows)
     enterTerminal();
     inputStart();
     screenFlush();
+    confineToTerminal();
     return 1;
 }
 

@@ -11,11 +11,12 @@ import sys
 import time
 import unittest
 
-from tests.terminal.harness import (BLOCK, FLOOR_ROW, GAME_OVER_ROW, PANEL_COLUMN, PREVIEW_ROWS,
-                                    PROMPT, RATE_ROW, SCORE_ROW, SLEEP_ROW, WALL, WELL_WIDTH,
-                                    PtyTerminal, Session, check_answers, leading_number,
-                                    prompt_shown, run_suite, shape, start_game, walls_intact,
-                                    well_cells, well_whole)
+from tests.terminal.harness import (BLOCK, EMULATOR, FLOOR_ROW, GAME_OVER_ROW, PANEL_COLUMN,
+                                    PREVIEW_ROWS, PROMPT, RATE_ROW, SCORE_ROW, SLEEP_ROW, WALL,
+                                    WELL_WIDTH, PtyTerminal, Session, check_answers,
+                                    leading_number, piece_in_well, proc_status, prompt_shown,
+                                    run_suite, shape, start_game, walls_intact, well_cells,
+                                    well_whole)
 
 BINARY = None
 
@@ -147,6 +148,15 @@ class Play(unittest.TestCase):
         s.keys("Enter")
         self.assertEqual(s.status(), 0)
         self.assertTrue(s.stty_unchanged())
+
+    def test_confined_once_it_plays(self):
+        # A filter (2) on a native run; the emulator refuses one: unconfined.
+        s = start_game(BINARY, self)
+        s.wait_for(piece_in_well, 5)
+        pid = s.game_pid()
+        for key, value in (("NoNewPrivs", 1), ("Seccomp", 0 if EMULATOR else 2)):
+            self.assertEqual(proc_status(pid, key), value, key)
+        self.assertEqual(s.leave(), 0)
 
     def test_arrows_move_and_the_walls_stop_the_piece(self):
         s = start_game(BINARY, self)
