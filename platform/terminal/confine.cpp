@@ -101,10 +101,8 @@ scmp_filter_ctx loaded = nullptr;
 
 bool confineInstallFilter()
 {
-    // No program it could start would gain privileges; the filter needs it
-    // of an unprivileged process, and it holds even where the filter is
-    // refused.
-    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+    // Loading it sets no_new_privs too, as the system asks of a process
+    // without privileges.
     scmp_filter_ctx filter = seccomp_init(SCMP_ACT_TRAP);
     if (filter == nullptr)
         return false;
@@ -122,6 +120,9 @@ bool confineInstallFilter()
 
 bool confineToTerminal()
 {
+    // No program it could start would gain privileges: that holds under
+    // the tools and where the filter is refused too.
+    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
     if (RUNNING_ON_VALGRIND || __sanitizer_print_stack_trace != nullptr)
         return false;
     return confineInstallFilter();
