@@ -11,12 +11,12 @@ import sys
 import time
 import unittest
 
-from tests.terminal.harness import (BLOCK, EMULATOR, FLOOR_ROW, GAME_OVER_ROW, PANEL_COLUMN,
-                                    PREVIEW_ROWS, PROMPT, RATE_ROW, SCORE_ROW, SLEEP_ROW, WALL,
-                                    WELL_WIDTH, PtyTerminal, Session, check_answers,
-                                    leading_number, piece_in_well, proc_status, prompt_shown,
-                                    run_suite, shape, start_game, walls_intact, well_cells,
-                                    well_whole)
+from tests.terminal.harness import (BLOCK, FLOOR_ROW, GAME_OVER_ROW, PANEL_COLUMN, PREVIEW_ROWS,
+                                    PROMPT, RATE_ROW, SCORE_ROW, SLEEP_ROW, WALL, WELL_WIDTH,
+                                    PtyTerminal, Session, check_answers, leading_number,
+                                    prompt_shown, run_suite, shape, start_game, walls_intact,
+                                    well_cells, well_whole)
+from tests.terminal.harness import EMULATOR, piece_in_well, proc_status
 
 BINARY = None
 
