@@ -40,16 +40,23 @@ const int anyArguments[] = {
     // The frame's pause is a wait on the terminal (pselect6 where the
     // system has no select), or a sleep where it cannot be waited on; the
     // clock where the vDSO does not answer.
-    SCMP_SYS(select), SCMP_SYS(pselect6), SCMP_SYS(nanosleep), SCMP_SYS(clock_nanosleep),
+    SCMP_SYS(select),
+    SCMP_SYS(pselect6),
+    SCMP_SYS(nanosleep),
+    SCMP_SYS(clock_nanosleep),
     SCMP_SYS(clock_gettime),
     // Catching the signals again after fg, putting back a default action
     // to die by, the C library's masks around raise and abort, the return
     // from a handler, and a sleep resumed after a stop.
-    SCMP_SYS(rt_sigaction), SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigreturn),
+    SCMP_SYS(rt_sigaction),
+    SCMP_SYS(rt_sigprocmask),
+    SCMP_SYS(rt_sigreturn),
     SCMP_SYS(restart_syscall),
     // raise() names this process and thread.
-    SCMP_SYS(getpid), SCMP_SYS(gettid),
-    SCMP_SYS(exit_group), SCMP_SYS(exit),
+    SCMP_SYS(getpid),
+    SCMP_SYS(gettid),
+    SCMP_SYS(exit_group),
+    SCMP_SYS(exit),
 };
 
 // Allowed only with one argument equal to one of some values.
@@ -86,7 +93,8 @@ bool addRules(scmp_filter_ctx filter)
     // Signals only to itself: raise() is tgkill to this process's one
     // thread, whose id is the process's.
     const auto self = static_cast<scmp_datum_t>(getpid());
-    added = added && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(kill), 1, equal(0, self)) == 0;
+    added =
+        added && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(kill), 1, equal(0, self)) == 0;
     added = added && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 2, equal(0, self),
                                       equal(1, self)) == 0;
     return added;
@@ -108,8 +116,8 @@ bool confineInstallFilter()
         return false;
     // A call by another architecture's numbers (the 32-bit entry on x86-64)
     // is a fault like any other.
-    const bool made = seccomp_attr_set(filter, SCMP_FLTATR_ACT_BADARCH, SCMP_ACT_TRAP) == 0 &&
-                      addRules(filter);
+    const bool made =
+        seccomp_attr_set(filter, SCMP_FLTATR_ACT_BADARCH, SCMP_ACT_TRAP) == 0 && addRules(filter);
     if (!made || seccomp_load(filter) != 0) {
         seccomp_release(filter);
         return false;

@@ -150,13 +150,11 @@ class Play(unittest.TestCase):
         self.assertTrue(s.stty_unchanged())
 
     def test_confined_once_it_plays(self):
-        # A filter (2), but for under the emulator, which refuses one, and in
-        # a sanitizer's build, which leaves it off.
+        # A filter (2), but under the emulator (which refuses it) or a sanitizer.
         s = start_game(BINARY, self)
-        s.wait_for(piece_in_well, 5)
-        pid = s.game_pid()
-        with open(f"/proc/{pid}/maps") as f:
-            unconfined = bool(EMULATOR) or "libasan" in f.read()
+        pid = s.wait_for(piece_in_well, 5) and s.game_pid()
+        with open(f"/proc/{pid}/maps") as maps:
+            unconfined = EMULATOR or "libasan" in maps.read()
         for key, value in (("NoNewPrivs", 1), ("Seccomp", 0 if unconfined else 2)):
             self.assertEqual(proc_status(pid, key), value, key)
         self.assertEqual(s.leave(), 0)
