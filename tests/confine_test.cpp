@@ -42,9 +42,8 @@ struct Call {
     {"signal another", SYS_kill, {1, 0}, false},
 };
 
-// Output to standard error, which the death test reads; input from nowhere;
-// SIGSYS ignored, as a wrapper may leave it, which must not stop the crash
-// path. 77: the filter was refused.
+// Output to standard error, which the death test reads; input from nowhere; SIGSYS
+// ignored, as a wrapper may leave it, which must not stop the crash path.
 void confinedThen(const Call& call)
 {
     dup2(STDERR_FILENO, STDOUT_FILENO);
@@ -55,10 +54,9 @@ void confinedThen(const Call& call)
     long a[4];
     for (int i = 0; i < 4; ++i)
         a[i] = call.args[i] == self ? getpid() : call.args[i];
-    if (!confineInstallFilter())
-        _exit(77);
+    const bool confined = confineInstallFilter();
     syscall(call.number, a[0], a[1], a[2], a[3], at);
-    _exit(0);
+    _exit(confined ? 0 : 77);
 }
 
 } // namespace
