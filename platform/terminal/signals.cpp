@@ -107,8 +107,11 @@ void signalsCatch()
     onCrashSignal.sa_handler = onCrash;
     sigemptyset(&onCrashSignal.sa_mask);
     onCrashSignal.sa_flags = SA_RESETHAND | SA_NODEFER;
+    // Even where whoever started us ignored them: a fault's signal, and the
+    // SIGSYS of a call the confinement refuses, are forced on the process
+    // all the same, and would end it with the terminal still ours.
     for (int sig : crashSignals)
-        catchUnlessIgnored(sig, onCrashSignal);
+        sigaction(sig, &onCrashSignal, nullptr);
 }
 
 void signalsRequestEnd(int sig) { asked.ending = sig; }

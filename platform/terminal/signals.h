@@ -2,8 +2,9 @@
 // stand for signals, only note a request; the frame's contact with the
 // outside acts on it. The crash signals are the exception: their handler
 // gives the terminal back at once, with what the crash reset holds, and
-// then lets the crash take its course. Signals ignored at start stay
-// ignored.
+// then lets the crash take its course; SIGSYS is one of them, the signal of
+// a system call the confinement refuses (confine.h). Other signals ignored
+// at start stay ignored.
 #pragma once
 
 #include <termios.h>

@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "platform/platform.h"
+#include "platform/terminal/confine.h"
 #include "platform/terminal/input.h"
 #include "platform/terminal/session.h"
 #include "platform/terminal/signals.h"
@@ -155,6 +156,7 @@ int platformOpen(int columns, int rows)
     enterTerminal();
     inputStart();
     screenFlush();
+    confineToTerminal();
     return 1;
 }
 

@@ -15,6 +15,7 @@ from tests.terminal.harness import (BLOCK, FLOOR_ROW, GAME_OVER_ROW, PANEL_COLUM
                                     PtyTerminal, Session, check_answers, leading_number,
                                     prompt_shown, run_suite, shape, start_game, walls_intact,
                                     well_cells, well_whole)
+from tests.terminal.harness import EMULATOR, piece_in_well, proc_status
 
 BINARY = None
 
@@ -146,6 +147,16 @@ class Play(unittest.TestCase):
         s.keys("Enter")
         self.assertEqual(s.status(), 0)
         self.assertTrue(s.stty_unchanged())
+
+    def test_confined_once_it_plays(self):
+        # A filter (2), but under the emulator (which refuses it) or a sanitizer.
+        s = start_game(BINARY, self)
+        pid = s.wait_for(piece_in_well, 5) and s.game_pid()
+        with open(f"/proc/{pid}/maps") as maps:
+            unconfined = EMULATOR or "libasan" in maps.read()
+        for key, value in (("NoNewPrivs", 1), ("Seccomp", 0 if unconfined else 2)):
+            self.assertEqual(proc_status(pid, key), value, key)
+        self.assertEqual(s.leave(), 0)
 
     def test_arrows_move_and_the_walls_stop_the_piece(self):
         s = start_game(BINARY, self)
