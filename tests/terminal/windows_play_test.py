@@ -121,13 +121,19 @@ class Game:
         """Holds Down until the piece lands; the landed cells take it in.
         Where the landing clears rows, board is the landed cells expected
         after it."""
+        # Where it comes to rest, known before it falls: held Down brings the
+        # next piece in within a frame, so the moment it rests alone on the
+        # screen may pass between two looks.
+        self.screen = self.session.screen()
+        rows = self.room()
+        rest = {(r + rows, c) for r, c in self.piece()}
         def landed(sc):
             if board is not None:  # below where the next piece comes in
                 return {(r, c) for r, c in well_cells(sc) if r > 5} == board
-            return len(self.piece(sc)) == 4 and resting(self.piece(sc), self.landed)
+            return rest <= well_cells(sc)
         with held("down"):
             self.wait(landed, 30)
-        self.landed = board if board is not None else self.landed | self.piece()
+        self.landed = board if board is not None else self.landed | rest
 
     def room(self):
         """Rows the piece can still fall before it rests."""
