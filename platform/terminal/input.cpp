@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <ctime>
 
 #include "platform/platform.h"
@@ -241,17 +240,8 @@ void inputShowLine(int room)
 {
     if (!in.atPrompt)
         return;
-    // As much of it as the prompt's row has room for now: one column a
-    // character, its UTF-8 continuation with it.
-    int length = 0;
-    for (int columns = 0; length < in.line.length; ++length) {
-        const bool starts = (static_cast<unsigned char>(in.line.text[length]) & 0xC0) != 0x80;
-        if (starts && ++columns > room)
-            break;
-    }
     char text[lineCapacity + 1];
-    std::memcpy(text, in.line.text, static_cast<std::size_t>(length));
-    text[length] = '\0';
+    lineShown(in.line, room, text);
     screenEcho(text);
 }
 

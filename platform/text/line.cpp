@@ -71,3 +71,13 @@ LineResult editLine(PromptLine& line, const KeyEvent& e, char* echo)
     *out = '\0';
     return lineOpen;
 }
+
+void lineShown(const PromptLine& line, int columns, char* text)
+{
+    int length = 0;
+    for (int shown = 0; length < line.length; ++length)
+        if (!continuation(static_cast<unsigned char>(line.text[length])) && ++shown > columns)
+            break;
+    std::memcpy(text, line.text, static_cast<std::size_t>(length));
+    text[length] = '\0';
+}

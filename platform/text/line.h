@@ -33,3 +33,7 @@ void startLine(PromptLine& line, LineKeys keys, int room);
 // Takes one key event; writes what the terminal must show in answer into
 // echo (NUL-terminated, at most lineEchoMax bytes).
 LineResult editLine(PromptLine& line, const KeyEvent& e, char* echo);
+// The line as typed so far, as much of it as `columns` columns hold (whole
+// characters, one column each), into text, NUL-terminated (at most
+// lineCapacity + 1 bytes): for showing it again after a repaint.
+void lineShown(const PromptLine& line, int columns, char* text);
