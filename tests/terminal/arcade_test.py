@@ -14,21 +14,13 @@ import tempfile
 import time
 import unittest
 
-from tests.terminal.harness import (EMULATOR, alive, have_tmux, piece_in_well, run_suite, shape,
-                                    start_game, well_cells, well_whole)
+from tests.terminal.harness import (EMULATOR, alive, have_tmux, piece_in_well, poll, run_suite,
+                                    shape, start_game, well_cells, well_whole)
 
 GAME = None
 SERVE = os.path.join(os.path.dirname(__file__), "..", "..", "packaging", "arcade", "serve")
 CLIENT = ("-F", "/dev/null", "-o", "StrictHostKeyChecking=no", "-o", "UserKnownHostsFile=/dev/null",
           "-o", "LogLevel=ERROR", "-o", "BatchMode=yes", "-o", "SendEnv=LANG LC_*")
-
-
-def until(predicate, seconds, what):
-    deadline = time.monotonic() + seconds
-    while not predicate():
-        if time.monotonic() > deadline:
-            raise AssertionError(what)
-        time.sleep(0.1)
 
 
 def games():
@@ -53,8 +45,8 @@ class Arcade:
              "--state", os.path.join(self.dir, "state"), "--game", GAME],
             stdout=self.log, stderr=subprocess.STDOUT)
         cleanup(self.close)
-        until(lambda: "Server listening" in self.read_log() or self.server.poll() is not None, 60,
-              "serve did not start")
+        assert poll(lambda: "Server listening" in self.read_log() or self.server.poll() is not None,
+                    60, 0.1), "serve did not start"
         assert self.server.poll() is None, self.read_log()
 
     def read_log(self):
@@ -135,10 +127,10 @@ class Served(unittest.TestCase):
     def test_killed_client_leaves_no_game(self):
         before = games()
         s = self.arcade.play(self)
-        until(lambda: len(games() - before) == 2, 5, "no game and watcher under the arcade")
+        self.assertTrue(poll(lambda: len(games() - before) == 2, 5), "no game and its watcher")
         played = games() - before
         os.kill(s.game_pid("ssh"), signal.SIGKILL)
-        until(lambda: not any(alive(p) for p in played), 10, "the game outlived its client")
+        self.assertTrue(poll(lambda: not any(alive(p) for p in played), 10), "the game outlived it")
 
 
 class Limits(unittest.TestCase):

@@ -50,6 +50,17 @@ SCORE_ROW, GAME_OVER_ROW, RATE_ROW, SLEEP_ROW = 15, 16, 18, 19
 EMULATOR = [word for word in os.environ.get("BLOCKFALL_EMULATOR", "").split(";") if word]
 
 
+def poll(ask, seconds, step=0.05):
+    """ask()'s first true answer within seconds (it is asked at least
+    once), else its last answer."""
+    deadline = time.monotonic() + seconds
+    while True:
+        answer = ask()
+        if answer or time.monotonic() > deadline:
+            return answer
+        time.sleep(step)
+
+
 def have_tmux():
     return shutil.which("tmux") is not None
 
@@ -133,15 +144,11 @@ class Session(Closing):
     def game_pid(self, name="blockfall", timeout=5.0):
         """The pid of the game under the pane's shell."""
         shell = self._tmux("display", "-p", "-t", "0", "#{pane_pid}").strip()
-        deadline = time.monotonic() + timeout
-        while True:
-            found = subprocess.run(["pgrep", "-P", shell, "-f", name], capture_output=True,
-                                   text=True).stdout.split()
-            if found:
-                return int(found[0])
-            if time.monotonic() > deadline:
-                raise AssertionError("no game process under the pane")
-            time.sleep(0.05)
+        found = poll(lambda: subprocess.run(["pgrep", "-P", shell, "-f", name],
+                                            capture_output=True, text=True).stdout.split(), timeout)
+        if not found:
+            raise AssertionError("no game process under the pane")
+        return int(found[0])
 
     def screen(self):
         """The visible screen as a list of rows, padded with spaces."""
@@ -194,32 +201,27 @@ class Session(Closing):
     def wait_for(self, predicate, timeout, step=0.1, screen=None):
         """Polls the screen (read by screen, self.screen when None) until
         predicate(screen) holds; returns the screen."""
-        deadline = time.monotonic() + timeout
-        while True:
-            s = (screen or self.screen)()
-            if predicate(s):
-                return s
-            if time.monotonic() > deadline:
-                raise AssertionError("timed out; screen was:\n" + "\n".join(s))
-            time.sleep(step)
+        last = None
+        def look():
+            nonlocal last
+            last = (screen or self.screen)()
+            return predicate(last)
+        if not poll(look, timeout, step):
+            raise AssertionError("timed out; screen was:\n" + "\n".join(last))
+        return last
 
     def status(self, timeout=5.0):
         """Exit status of the command, once it has ended."""
         path = os.path.join(self.dir, "status")
-        deadline = time.monotonic() + timeout
-        while not os.path.exists(path):
-            if time.monotonic() > deadline:
-                return None
-            time.sleep(0.05)
+        if not poll(lambda: os.path.exists(path), timeout):
+            return None
         with open(path) as f:
             return int(f.read().strip())
 
     def read(self, name, timeout=5.0):
         """A file the command wrote into the scratch folder."""
         path = os.path.join(self.dir, name)
-        deadline = time.monotonic() + timeout
-        while not os.path.exists(path) and time.monotonic() < deadline:
-            time.sleep(0.05)
+        poll(lambda: os.path.exists(path), timeout)
         time.sleep(0.1)
         with open(path) as f:
             return f.read()
