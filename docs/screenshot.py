@@ -7,8 +7,8 @@ an animated GIF, each shown for as long as it stood on the terminal.
 Usage, from the top of the source tree:
     python3 docs/screenshot.py build/release/blockfall docs/screen.gif
 
-Needs tmux, Pillow and the DejaVu Sans Mono font. The pieces are the game's own random ones, so each run
-makes a different picture."""
+Needs tmux, Pillow and the DejaVu Sans Mono font. The pieces are the
+game's own random ones, so each run makes a different picture."""
 
 import os
 import sys
