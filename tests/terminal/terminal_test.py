@@ -88,13 +88,15 @@ class Refusals(unittest.TestCase):
         self.assertIn("no-such-terminal", s.read("err"))
 
 
-class ReadmeScreen(unittest.TestCase):
-    """The README shows a screen captured by this suite (screen-capture.txt
-    beside the binary): it must still have the game's layout."""
+class DocumentedScreen(unittest.TestCase):
+    """docs/playing.md shows a screen captured by this suite
+    (screen-capture.txt beside the binary): it must still have the game's
+    layout."""
 
-    def test_readme_screen_has_the_layout_of_the_game(self):
-        readme = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
-        with open(readme, encoding="utf-8") as f:
+    def test_documented_screen_has_the_layout_of_the_game(self):
+        playing = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs",
+                               "playing.md")
+        with open(playing, encoding="utf-8") as f:
             text = f.read()
         block = text.split("<!-- screen -->\n```\n", 1)[1].split("```", 1)[0]
         rows = [row.ljust(30) for row in block.split("\n")]
@@ -134,7 +136,7 @@ class Play(unittest.TestCase):
             self.assertIsNotNone(leading_number(screen[SLEEP_ROW][1:]), screen[SLEEP_ROW])
             time.sleep(1.1)
         self.assertTrue(all(r is not None and 10 <= r <= 12 for r in rates), rates)
-        # A screen from the middle of a real game, for the README.
+        # A screen from the middle of a real game, for docs/playing.md.
         folder = os.path.dirname(BINARY[-1])
         with open(os.path.join(folder, "screen-capture.txt"), "w") as f:
             f.write("\n".join(row.rstrip() for row in screen[:20]).rstrip() + "\n")
