@@ -7,6 +7,7 @@
 #include <curses.h>
 #include <langinfo.h>
 #include <sys/ioctl.h>
+#include <sys/select.h>
 #include <term.h>
 #include <termios.h>
 #include <unistd.h>
@@ -78,6 +79,28 @@ struct Session {
 Session t;
 
 void refuse(const char* message) { std::fprintf(stderr, "blockfall: %s\n", message); }
+
+// Up to 64 bytes of a name from outside (TERM), its control bytes made
+// visible (^[ for ESC, ^? for DEL, \ooo for any byte past ASCII, a C1
+// control included), so that echoing it cannot drive the terminal; into
+// shown, which holds 4 * 64 + 1 bytes.
+const char* visible(const char* name, char* shown)
+{
+    char* out = shown;
+    for (int i = 0; i < 64 && name[i] != '\0'; ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        if (byte >= 0x80)
+            out += std::sprintf(out, "\\%03o", byte);
+        else if (byte < 0x20 || byte == 0x7F)
+            out += std::sprintf(out, "^%c", byte ^ 0x40);
+        else if (byte == '\\')
+            out += std::sprintf(out, "\\\\");
+        else
+            *out++ = static_cast<char>(byte);
+    }
+    *out = '\0';
+    return shown;
+}
 
 void readDescription()
 {
@@ -210,9 +233,30 @@ void putCursorMove(int row, int column)
     putCapability(tparm(t.terminfo.moveTo, long{row}, long{column}, 0L, 0L, 0L, 0L, 0L, 0L, 0L));
 }
 
+// Whether the terminal takes output again within the limit.
+bool writableWithin(long limitNs)
+{
+    fd_set fds;
+    FD_ZERO(&fds);
+    FD_SET(STDOUT_FILENO, &fds);
+    timeval limit{};
+    limit.tv_usec = static_cast<decltype(limit.tv_usec)>(limitNs / 1000);
+    return select(STDOUT_FILENO + 1, nullptr, &fds, nullptr, &limit) > 0;
+}
+
+// A terminal whose reader has stopped (a client that no longer reads, its
+// output held) blocks the write until a signal cuts it short. An ending
+// signal is then acted on as at any other moment: what the terminal does
+// not take within a moment is dropped, this frame's rest and the leaving's
+// bytes alike, so that the game ends rather than wait for a reader who may
+// never come back. Its modes are still given back: setting them does not
+// wait on the output.
 void sendFrame(const char* bytes, std::size_t length)
 {
+    constexpr long lastChanceNs = 100'000'000L;
     for (std::size_t done = 0; done < length;) {
+        if (signalsEndingSignal() != 0 && !writableWithin(lastChanceNs))
+            return;
         const ssize_t n = write(STDOUT_FILENO, bytes + done, length - done);
         if (n < 0 && errno == EINTR)
             continue;
@@ -236,9 +280,11 @@ bool sessionOpen(ScreenStrings& forScreen, int minColumns, int minRows)
         refuse("TERM is not set, so the terminal cannot be driven");
         return false;
     }
-    char message[160];
+    char message[400];
     if (!openDescription(term)) {
-        std::snprintf(message, sizeof message, "the terminal type '%.64s' is not known here", term);
+        char shown[4 * 64 + 1];
+        std::snprintf(message, sizeof message, "the terminal type '%s' is not known here",
+                      visible(term, shown));
         refuse(message);
         return false;
     }
@@ -265,8 +311,11 @@ void sessionEnter()
 {
     tcgetattr(STDIN_FILENO, &t.asFound);
     t.asSet = t.asFound;
-    // The terminal still turns Ctrl-C and Ctrl-Z into signals.
+    // The terminal still turns Ctrl-C and Ctrl-Z into signals, but Ctrl-S
+    // and Ctrl-Q are keys: with flow control on, one Ctrl-S would hold the
+    // game's output, and the game with it, until a Ctrl-Q.
     t.asSet.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    t.asSet.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF);
     t.asSet.c_cc[VMIN] = 0;
     t.asSet.c_cc[VTIME] = 0;
     tcsetattr(STDIN_FILENO, TCSANOW, &t.asSet);
