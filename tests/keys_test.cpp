@@ -180,6 +180,12 @@ TEST(PromptLine, EditsAsTheTerminalsLineInput)
         // Keys and controls that are no text leave the line alone.
         {"\033[Ax\ty\033[13;1:3u", 10, "xy", lineOpen, "xy"},
         {"\033[\r", 10, "", lineEntered, ""},
+        // Nor do C1 controls, raw or in UTF-8, or bytes that begin no whole character.
+        {"a\x9b"
+         "1J\xc2\x9b"
+         "2J\xc2\x85\xc3"
+         "b\xe2\x80\xa2",
+         10, "a1J2Jb\xe2\x80\xa2", lineOpen, "a1J2Jb\xe2\x80\xa2"},
     };
     for (const Case& c : cases) {
         KeyDecoder d;
