@@ -16,7 +16,7 @@
 
 namespace {
 
-alignas(4096) long scratch[512]; // every pointer: a zero time, an empty path, room for modes
+alignas(4096) long scratch[512]; // every pointer: a zero time, an empty path, space for modes
 const long at = reinterpret_cast<long>(scratch), self = -2; // self: the child's own pid
 const timespec aWhile{0, 400'000'000L};
 struct Call {
@@ -53,7 +53,10 @@ void confinedThen(const Call& call)
     dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
     signal(SIGSYS, SIG_IGN);
     signalsCatch();
-    signalsArmCrashReset(CrashReset{"[given back]", 12, {}});
+    signalsStartCrashReset();
+    for (const char* c = "[given back]"; *c != '\0'; ++c)
+        signalsAddToCrashReset(*c);
+    signalsArmCrashReset(termios{});
     long a[4];
     for (int i = 0; i < 4; ++i)
         a[i] = call.args[i] == self ? getpid() : call.args[i];

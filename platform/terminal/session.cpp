@@ -1,7 +1,7 @@
 // The session room: everything about the terminal as a device and a
 // process's controlling terminal. The only room that knows terminfo; the
 // screen reaches the terminal through the routines it supplies, and the
-// signals give it back after a crash with the reset put together here.
+// signals give it back after a crash with the bytes it hands them.
 #include "platform/terminal/session.h"
 
 #include <curses.h>
@@ -69,12 +69,10 @@ Capability capabilities[] = {
 };
 
 struct Session {
-    bool inUse;            // the terminal is ours: modes set, alternate screen on
-    termios asFound;       // the modes to give back
-    termios asSet;         // the modes we play in
-    int height, width;     // the terminal's size, rows by columns
-    Description terminfo;  // the terminal's description
-    CrashReset crashReset; // what gives the terminal back after a crash
+    bool inUse;           // the terminal is ours: modes set, alternate screen on
+    termios asFound;      // the modes to give back
+    termios asSet;        // the modes we play in
+    Description terminfo; // the terminal's description
 };
 Session t;
 
@@ -142,18 +140,10 @@ ScreenStrings screenStrings()
 }
 
 // terminfo's output routine ends in the frame, or, while the crash reset is
-// put together, in that.
+// put together, in the signals' (signalsAddToCrashReset).
 int toFrame(int c)
 {
     screenWriteByte(static_cast<char>(c));
-    return c;
-}
-
-int toCrashReset(int c)
-{
-    CrashReset& r = t.crashReset;
-    if (r.length < sizeof r.bytes)
-        r.bytes[r.length++] = static_cast<char>(c);
     return c;
 }
 
@@ -176,18 +166,18 @@ void waitForReportedSize()
 {
     winsize size{};
     for (int look = 0; look < 50 && readSize(size) == sizeNotYet; ++look) {
-        timespec pause{0, 10'000'000L};
-        nanosleep(&pause, nullptr);
+        timespec tenMs{0, 10'000'000L};
+        nanosleep(&tenMs, nullptr);
     }
 }
 
 void prepareCrashReset()
 {
     const Description& d = t.terminfo;
-    t.crashReset.length = 0;
+    signalsStartCrashReset();
     for (const char* s : {d.plain, d.altOff, d.showCursor, d.leaveAlt})
         if (s != nullptr)
-            tputs(s, 1, toCrashReset);
+            tputs(s, 1, signalsAddToCrashReset);
 }
 
 // The system's description of the type when it has one; else the copy this
@@ -295,10 +285,10 @@ bool sessionOpen(ScreenStrings& forScreen, int minColumns, int minRows)
     }
     waitForReportedSize();
     sessionReadSize();
-    if (t.width < minColumns || t.height < minRows) {
+    if (screenColumns() < minColumns || screenRows() < minRows) {
         std::snprintf(message, sizeof message,
                       "the terminal is %dx%d; the game needs at least %d columns by %d rows",
-                      t.width, t.height, minColumns, minRows);
+                      screenColumns(), screenRows(), minColumns, minRows);
         refuse(message);
         return false;
     }
@@ -323,8 +313,7 @@ void sessionEnter()
     // On each taking over: the shell may have reset the character sets while
     // we were suspended.
     putCapability(t.terminfo.enableAlt);
-    t.crashReset.modes = t.asFound;
-    signalsArmCrashReset(t.crashReset);
+    signalsArmCrashReset(t.asFound);
     t.inUse = true;
     sessionReadSize();
 }
@@ -348,22 +337,17 @@ LineKeys sessionLineKeys()
 {
     return {t.asFound.c_cc[VERASE], t.asFound.c_cc[VKILL], t.asFound.c_cc[VEOF]};
 }
-int sessionRows() { return t.height; }
-int sessionColumns() { return t.width; }
 
 bool sessionReadSize()
 {
-    const int wasHeight = t.height;
-    const int wasWidth = t.width;
     winsize size{};
-    if (readSize(size) == sizeKnown) {
-        t.height = size.ws_row;
-        t.width = size.ws_col;
-    } else {
-        t.height = t.terminfo.describedRows;
-        t.width = t.terminfo.describedColumns;
-    }
-    return t.height != wasHeight || t.width != wasWidth;
+    const bool known = readSize(size) == sizeKnown;
+    // Not "columns": term.h has a macro of that name.
+    const int height = known ? size.ws_row : t.terminfo.describedRows;
+    const int width = known ? size.ws_col : t.terminfo.describedColumns;
+    const bool changed = height != screenRows() || width != screenColumns();
+    screenResize(height, width);
+    return changed;
 }
 
 bool sessionTerminalLost()
