@@ -18,7 +18,7 @@ in that locale's case), on every type it carries; on one it does not carry
 (tmux), from that type's entry in the chroot's own database; and an unknown
 type is refused.
 
-Usage: python3 -m tests.terminal.terminals_test PATH-TO-BLOCKFALL"""
+Usage: python3 -m tests.terminal.terminal_types_test PATH-TO-BLOCKFALL"""
 
 import os
 import shutil
