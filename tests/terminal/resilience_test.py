@@ -136,38 +136,27 @@ class Damage(unittest.TestCase):
 
 
 class HeldOutput(unittest.TestCase):
-    def test_ctrl_s_is_a_key(self):
-        # Not the terminal's stop: play goes on, and the modes are given back as found.
-        s = start_game(BINARY, self)
-        start = min(c for _, c in well_cells(s.wait_for(well_cells, 5)))
-        s.keys("C-s")
-        time.sleep(0.3)
-        s.keys("Left")
-        s.wait_for(lambda sc: well_cells(sc) and min(c for _, c in well_cells(sc)) < start, 3)
-        self.assertEqual(s.leave(), 0)
-        self.assertTrue(s.stty_unchanged())
-
-    def test_an_ending_signal_ends_a_game_whose_output_is_held(self):
-        # Its terminal takes no more output (a reader who stopped reading), so
-        # the game waits in its write: the signal ends it all the same, the
-        # modes given back.
+    def test_ctrl_s_is_a_key_and_a_held_write_ends_by_a_signal(self):
+        # Ctrl-S does not stop play. A terminal that takes no more output (a
+        # reader who stopped) holds the game in its write: SIGHUP or SIGTERM
+        # ends it all the same, the modes given back as found.
         for sig in (signal.SIGHUP, signal.SIGTERM):
             with self.subTest(signal=sig.name), start_game(BINARY) as s:
+                start = min(c for _, c in well_cells(s.wait_for(well_cells, 5)))
+                s.keys("C-s", "Left")
+                s.wait_for(lambda sc: min((c for _, c in well_cells(sc)), default=99) < start, 3)
                 pid = s.game_pid()
                 tty = os.open(s._tmux("display", "-p", "-t", "0", "#{pane_tty}").strip(),
                               os.O_RDWR | os.O_NOCTTY)
-                try:
-                    termios.tcflow(tty, termios.TCOOFF)
-                    time.sleep(0.5)  # a frame or more: in its write by now
-                    os.kill(pid, sig)
-                    gone = poll(lambda: not alive(pid), 3)
-                finally:  # the shell that reports its status writes too
-                    termios.tcflow(tty, termios.TCOON)
-                    os.close(tty)
+                termios.tcflow(tty, termios.TCOOFF)
+                time.sleep(0.5)  # a frame or more: in its write by now
+                os.kill(pid, sig)
+                gone = poll(lambda: not alive(pid), 3)
+                termios.tcflow(tty, termios.TCOON)  # the shell that reports writes too
+                os.close(tty)
                 self.assertTrue(gone, "the game waits in its write")
                 self.assertEqual(s.status(), 128 + sig)
                 self.assertTrue(s.stty_unchanged())
-
 
 if __name__ == "__main__":
     run_suite(sys.modules[__name__], "resilience suite")
