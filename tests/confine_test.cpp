@@ -16,17 +16,20 @@
 
 namespace {
 
-alignas(4096) long scratch[512]; // every pointer: a zero time, an empty path, room for modes
+alignas(4096) long scratch[512]; // every pointer: a zero time, an empty path, space for modes
 const long at = reinterpret_cast<long>(scratch), self = -2; // self: the child's own pid
+const timespec aWhile{0, 400'000'000L};
 struct Call {
     const char* what;
     long number, args[4];
-    bool passes; /* or SIGSYS */
+    bool passes;          /* or SIGSYS */
+    bool stopped = false; // stopped and continued while it lasts
 } const calls[] = {
     {"read a key", SYS_read, {STDIN_FILENO, at, 1}, true},
     {"write the screen", SYS_write, {STDOUT_FILENO, at, 0}, true},
     {"wait on the terminal", SYS_pselect6, {0, 0, 0, 0}, true}, // limit: at, zero
     {"sleep", SYS_clock_nanosleep, {CLOCK_MONOTONIC, 0, at}, true},
+    {"sleep through a stop", SYS_nanosleep, {reinterpret_cast<long>(&aWhile), 0}, true, true},
     {"read the modes", SYS_ioctl, {STDIN_FILENO, TCGETS, at}, true},
     {"set the modes", SYS_ioctl, {STDIN_FILENO, TCSETS, at}, true},
     {"read the size", SYS_ioctl, {STDOUT_FILENO, TIOCGWINSZ, at}, true},
@@ -50,10 +53,21 @@ void confinedThen(const Call& call)
     dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
     signal(SIGSYS, SIG_IGN);
     signalsCatch();
-    signalsArmCrashReset(CrashReset{"[given back]", 12, {}});
+    signalsStartCrashReset();
+    for (const char* c = "[given back]"; *c != '\0'; ++c)
+        signalsAddToCrashReset(*c);
+    signalsArmCrashReset(termios{});
     long a[4];
     for (int i = 0; i < 4; ++i)
         a[i] = call.args[i] == self ? getpid() : call.args[i];
+    if (call.stopped && fork() == 0) {
+        const pid_t confined = getppid();
+        usleep(100'000);
+        kill(confined, SIGSTOP);
+        usleep(100'000);
+        kill(confined, SIGCONT);
+        _exit(0);
+    }
     const bool confined = confineInstallFilter();
     syscall(call.number, a[0], a[1], a[2], a[3], at);
     _exit(confined ? 0 : 77);

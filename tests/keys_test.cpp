@@ -20,10 +20,10 @@ std::ostream& operator<<(std::ostream& os, const Seen& s)
     return os << "{key " << s.key << ", action " << s.action << "}";
 }
 
-// Feeds the bytes in the given pieces, with a pause after each piece when
+// Feeds the bytes in the given pieces, with a silence after each piece when
 // asked; returns every event but typed characters, which only the prompt's
 // line reads.
-std::vector<Seen> decode(const std::vector<std::string>& pieces, bool pauses = false)
+std::vector<Seen> decode(const std::vector<std::string>& pieces, bool silences = false)
 {
     KeyDecoder d;
     resetKeys(d);
@@ -33,7 +33,7 @@ std::vector<Seen> decode(const std::vector<std::string>& pieces, bool pauses = f
         for (unsigned char byte : piece)
             if (feedKey(d, byte, &e) && e.key != keyChar)
                 seen.push_back({e.key, e.action});
-        if (pauses && pauseKeys(d, &e))
+        if (silences && settleKeys(d, &e))
             seen.push_back({e.key, e.action});
     }
     return seen;
@@ -117,7 +117,7 @@ TEST(Keys, RepliesToTheProtocolQuery)
     EXPECT_EQ(decode("\033[?62;22c"), (std::vector<Seen>{{replyDeviceAttributes, keyPress}}));
 }
 
-TEST(Keys, ALoneEscapeIsTheEscapeKeyOnlyWhenInputPauses)
+TEST(Keys, ALoneEscapeIsTheEscapeKeyOnlyWhenInputFallsSilent)
 {
     EXPECT_TRUE(decode("\033").empty());
     EXPECT_EQ(decode({"\033"}, true), (std::vector<Seen>{{keyEscape, keyPress}}));
@@ -126,14 +126,14 @@ TEST(Keys, ALoneEscapeIsTheEscapeKeyOnlyWhenInputPauses)
               (std::vector<Seen>{{keyEscape, keyPress}, {keyEscape, keyPress}}));
 }
 
-TEST(Keys, AnUnfinishedSequenceEndsAtAPauseAndItsControlsActAsThemselves)
+TEST(Keys, AnUnfinishedSequenceEndsAtASilenceAndItsControlsActAsThemselves)
 {
     const Seen enter{keyEnter, keyPress};
     struct Case {
         std::vector<std::string> pieces;
         std::vector<Seen> expected;
     } cases[] = {
-        // A pause ends a sequence however it began; what follows is typing.
+        // A silence ends a sequence however it began; what follows is typing.
         {{"\033[1;1", ":3D"}, {}},
         {{"\033[", "D"}, {}},
         {{"\033O", "D"}, {}},
@@ -154,7 +154,7 @@ TEST(Keys, AnUnfinishedSequenceEndsAtAPauseAndItsControlsActAsThemselves)
     EXPECT_EQ(e.key, keyChar); // Backspace inside a sequence is Backspace
     EXPECT_EQ(e.value, 0x7F);
     EXPECT_TRUE(keysPending(d));
-    pauseKeys(d, &e);
+    settleKeys(d, &e);
     EXPECT_FALSE(keysPending(d));
 }
 
@@ -163,7 +163,7 @@ TEST(PromptLine, EditsAsTheTerminalsLineInput)
     const LineKeys keys{0x7F, 0x15 /* Ctrl-U */, 0x04 /* Ctrl-D */};
     struct Case {
         const char* typed;
-        int room;
+        int maxColumns;
         const char* echo;
         LineResult result;
         const char* text;
@@ -180,12 +180,18 @@ TEST(PromptLine, EditsAsTheTerminalsLineInput)
         // Keys and controls that are no text leave the line alone.
         {"\033[Ax\ty\033[13;1:3u", 10, "xy", lineOpen, "xy"},
         {"\033[\r", 10, "", lineEntered, ""},
+        // Nor do C1 controls, raw or in UTF-8, or bytes that begin no whole character.
+        {"a\x9b"
+         "1J\xc2\x9b"
+         "2J\xc2\x85\xc3"
+         "b\xe2\x80\xa2",
+         10, "a1J2Jb\xe2\x80\xa2", lineOpen, "a1J2Jb\xe2\x80\xa2"},
     };
     for (const Case& c : cases) {
         KeyDecoder d;
         resetKeys(d);
         PromptLine line;
-        startLine(line, keys, c.room);
+        startLine(line, keys, c.maxColumns);
         std::string echo;
         LineResult result = lineOpen;
         for (const char* p = c.typed; *p != '\0' && result == lineOpen; ++p) {

@@ -8,4 +8,3 @@
 // "hex:" and the compiled entry of the named type in hexadecimal, or
 // nullptr when this build carries none for it.
 const char* builtinTerminfo(const char* term);
-

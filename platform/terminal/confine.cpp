@@ -46,11 +46,14 @@ const int anyArguments[] = {
     SCMP_SYS(clock_nanosleep),
     SCMP_SYS(clock_gettime),
     // Catching the signals again after fg, putting back a default action
-    // to die by, the C library's masks around raise and abort, the return
-    // from a handler, and a sleep resumed after a stop.
+    // to die by, the C library's masks around raise and abort, and the
+    // return from a handler.
     SCMP_SYS(rt_sigaction),
     SCMP_SYS(rt_sigprocmask),
     SCMP_SYS(rt_sigreturn),
+    // A sleep stopped by SIGSTOP (which no handler sees) and continued is
+    // resumed by the system through this call, not the sleep's own: without
+    // it a debugger's or a job control's stop would end the game.
     SCMP_SYS(restart_syscall),
     // raise() names this process and thread.
     SCMP_SYS(getpid),
@@ -128,9 +131,13 @@ bool confineInstallFilter()
 
 bool confineToTerminal()
 {
-    // No program it could start would gain privileges: that holds under
-    // the tools and where the filter is refused too.
+    // No program it could start would gain privileges, and no other
+    // process of the same user (another player's game in an arcade where
+    // every player is one account) can trace it or read its memory or its
+    // environment: that holds under the tools and where the filter is
+    // refused too. It leaves no core file behind either.
     prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     if (RUNNING_ON_VALGRIND || __sanitizer_print_stack_trace != nullptr)
         return false;
     return confineInstallFilter();

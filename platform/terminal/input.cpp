@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "platform/platform.h"
+#include "platform/terminal/clock.h"
 #include "platform/terminal/session.h"
 #include "platform/terminal/signals.h"
 #include "platform/text/keys.h"
@@ -31,7 +32,7 @@ struct Input {
     bool enhanced;         // presses, repeats and releases are being reported
     bool atPrompt;         // past play: the protocol stays off
     bool looked;           // the pause ended with nothing waiting
-    bool heard;            // bytes came since a pause last settled a sequence
+    bool heard;            // bytes came since a silence last settled a sequence
     int emptyReads;        // reads in a row that found nothing, though told otherwise
     KeyDecoder decoder;    // a sequence may be cut across reads
     PromptLine line;       // what is typed at the prompt
@@ -150,10 +151,11 @@ void takeIn(long untilNs)
     }
 }
 
-void endPause()
+// Input has fallen silent: a sequence left unfinished ends.
+void settleSequence()
 {
     KeyEvent e;
-    if (pauseKeys(in.decoder, &e))
+    if (settleKeys(in.decoder, &e))
         apply(e);
 }
 
@@ -200,15 +202,15 @@ void inputDrain()
     in.looked = false;
     // A whole frame with nothing new ends a sequence left unfinished.
     if (!in.heard)
-        endPause();
+        settleSequence();
     in.heard = false;
 }
 
 int inputPolled(int key) { return pollKey(in.keys, key); }
 
 bool inputEnterSeen() { return in.enterSeen; }
-void inputPauseProtocol() { popProtocol(); }
-void inputResumeProtocol() { pushProtocol(); }
+void inputProtocolOff() { popProtocol(); }
+void inputProtocolOn() { pushProtocol(); }
 
 void inputCollectLateAnswer()
 {
@@ -221,27 +223,20 @@ void inputCollectLateAnswer()
 void inputLetGo() { letGoKeys(in.keys); }
 bool inputEscapePressed() { return escapePressed(in.keys); }
 
-long monotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1'000'000'000L + now.tv_nsec;
-}
-
-void inputEnterPrompt(LineKeys keys, int room)
+void inputEnterPrompt(LineKeys keys, int maxColumns)
 {
     in.atPrompt = true;
     popProtocol();
     in.enhanced = false;
-    startLine(in.line, keys, room);
+    startLine(in.line, keys, maxColumns);
 }
 
-void inputShowLine(int room)
+void inputShowLine(int maxColumns)
 {
     if (!in.atPrompt)
         return;
     char text[lineCapacity + 1];
-    lineShown(in.line, room, text);
+    lineShown(in.line, maxColumns, text);
     screenEcho(text);
 }
 
@@ -255,7 +250,7 @@ bool inputWait(long limitNs)
     if (ready == readable)
         takeIn(monotonicNs() + floodLimitNs);
     else if (ready == timeUp)
-        endPause();
+        settleSequence();
     screenFlush(); // the echo
     // A terminal that cannot be waited on any more gives no more input.
     return ready != cannotWait;

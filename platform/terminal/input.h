@@ -1,7 +1,8 @@
 // The input room of the terminal backend: the key states, the negotiation
 // of the progressive keyboard protocol, reading and decoding the tty's bytes
-// (by the text library's decoder), and the exit prompt's wait. Keys that stand for signals in
-// the protocol are handed to the signals as requests.
+// (by the text library's decoder), the frame's pause and the exit prompt's
+// wait. Keys that stand for signals in the protocol are handed to the
+// signals as requests.
 #pragma once
 
 #include "platform/text/line.h"
@@ -23,20 +24,21 @@ bool inputEnterSeen();
 
 // Around a time away from the terminal (suspension, the way out): the
 // protocol is turned off, and on again on return.
-void inputPauseProtocol();
-void inputResumeProtocol();
+void inputProtocolOff();
+void inputProtocolOn();
 // On the way out, an answer to the protocol query still on its way would
 // land in the shell's input: waits a moment for it.
 void inputCollectLateAnswer();
 
 // The prompt: plain keys from here on, as in any other program, edited as
-// a line with the terminal's own editing keys, in the room its row has.
-void inputEnterPrompt(LineKeys keys, int room);
+// a line with the terminal's own editing keys, in the columns left on its
+// row.
+void inputEnterPrompt(LineKeys keys, int maxColumns);
 // Shows the line typed so far at the prompt again, after a repaint, in the
-// room its row has now; nothing before the prompt.
-void inputShowLine(int room);
+// columns left on its row now; nothing before the prompt.
+void inputShowLine(int maxColumns);
 // Waits until something comes in, a signal arrives, a sequence begun has
-// had its pause or the limit passes (none when negative), and shows what
+// been followed by a silence or the limit passes (none when negative), and shows what
 // was typed. A hangup becomes a request to end. False when the terminal can
 // no longer be waited on.
 bool inputWait(long limitNs = -1);
@@ -45,6 +47,3 @@ bool inputWait(long limitNs = -1);
 // not yet polled forgotten, but Escape's, which still ends the game.
 void inputLetGo();
 bool inputEscapePressed();
-
-// The monotonic clock, in nanoseconds: the pause and the game's clock run on it.
-long monotonicNs();

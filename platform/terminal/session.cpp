@@ -1,12 +1,13 @@
 // The session room: everything about the terminal as a device and a
 // process's controlling terminal. The only room that knows terminfo; the
 // screen reaches the terminal through the routines it supplies, and the
-// signals give it back after a crash with the reset put together here.
+// signals give it back after a crash with the bytes it hands them.
 #include "platform/terminal/session.h"
 
 #include <curses.h>
 #include <langinfo.h>
 #include <sys/ioctl.h>
+#include <sys/select.h>
 #include <term.h>
 #include <termios.h>
 #include <unistd.h>
@@ -68,16 +69,36 @@ Capability capabilities[] = {
 };
 
 struct Session {
-    bool inUse;            // the terminal is ours: modes set, alternate screen on
-    termios asFound;       // the modes to give back
-    termios asSet;         // the modes we play in
-    int height, width;     // the terminal's size, rows by columns
-    Description terminfo;  // the terminal's description
-    CrashReset crashReset; // what gives the terminal back after a crash
+    bool inUse;           // the terminal is ours: modes set, alternate screen on
+    termios asFound;      // the modes to give back
+    termios asSet;        // the modes we play in
+    Description terminfo; // the terminal's description
 };
 Session t;
 
 void refuse(const char* message) { std::fprintf(stderr, "blockfall: %s\n", message); }
+
+// Up to 64 bytes of a name from outside (TERM), its control bytes made
+// visible (^[ for ESC, ^? for DEL, \ooo for any byte past ASCII, a C1
+// control included), so that echoing it cannot drive the terminal; into
+// shown, which holds 4 * 64 + 1 bytes.
+const char* visible(const char* name, char* shown)
+{
+    char* out = shown;
+    for (int i = 0; i < 64 && name[i] != '\0'; ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        if (byte >= 0x80)
+            out += std::sprintf(out, "\\%03o", byte);
+        else if (byte < 0x20 || byte == 0x7F)
+            out += std::sprintf(out, "^%c", byte ^ 0x40);
+        else if (byte == '\\')
+            out += std::sprintf(out, "\\\\");
+        else
+            *out++ = static_cast<char>(byte);
+    }
+    *out = '\0';
+    return shown;
+}
 
 void readDescription()
 {
@@ -119,18 +140,10 @@ ScreenStrings screenStrings()
 }
 
 // terminfo's output routine ends in the frame, or, while the crash reset is
-// put together, in that.
+// put together, in the signals' (signalsAddToCrashReset).
 int toFrame(int c)
 {
     screenWriteByte(static_cast<char>(c));
-    return c;
-}
-
-int toCrashReset(int c)
-{
-    CrashReset& r = t.crashReset;
-    if (r.length < sizeof r.bytes)
-        r.bytes[r.length++] = static_cast<char>(c);
     return c;
 }
 
@@ -153,18 +166,18 @@ void waitForReportedSize()
 {
     winsize size{};
     for (int look = 0; look < 50 && readSize(size) == sizeNotYet; ++look) {
-        timespec pause{0, 10'000'000L};
-        nanosleep(&pause, nullptr);
+        timespec tenMs{0, 10'000'000L};
+        nanosleep(&tenMs, nullptr);
     }
 }
 
 void prepareCrashReset()
 {
     const Description& d = t.terminfo;
-    t.crashReset.length = 0;
+    signalsStartCrashReset();
     for (const char* s : {d.plain, d.altOff, d.showCursor, d.leaveAlt})
         if (s != nullptr)
-            tputs(s, 1, toCrashReset);
+            tputs(s, 1, signalsAddToCrashReset);
 }
 
 // The system's description of the type when it has one; else the copy this
@@ -210,9 +223,30 @@ void putCursorMove(int row, int column)
     putCapability(tparm(t.terminfo.moveTo, long{row}, long{column}, 0L, 0L, 0L, 0L, 0L, 0L, 0L));
 }
 
+// Whether the terminal takes output again within the limit.
+bool writableWithin(long limitNs)
+{
+    fd_set fds;
+    FD_ZERO(&fds);
+    FD_SET(STDOUT_FILENO, &fds);
+    timeval limit{};
+    limit.tv_usec = static_cast<decltype(limit.tv_usec)>(limitNs / 1000);
+    return select(STDOUT_FILENO + 1, nullptr, &fds, nullptr, &limit) > 0;
+}
+
+// A terminal whose reader has stopped (a client that no longer reads, its
+// output held) blocks the write until a signal cuts it short. An ending
+// signal is then acted on as at any other moment: what the terminal does
+// not take within a moment is dropped, this frame's rest and the leaving's
+// bytes alike, so that the game ends rather than wait for a reader who may
+// never come back. Its modes are still given back: setting them does not
+// wait on the output.
 void sendFrame(const char* bytes, std::size_t length)
 {
+    constexpr long lastChanceNs = 100'000'000L;
     for (std::size_t done = 0; done < length;) {
+        if (signalsEndingSignal() != 0 && !writableWithin(lastChanceNs))
+            return;
         const ssize_t n = write(STDOUT_FILENO, bytes + done, length - done);
         if (n < 0 && errno == EINTR)
             continue;
@@ -236,9 +270,11 @@ bool sessionOpen(ScreenStrings& forScreen, int minColumns, int minRows)
         refuse("TERM is not set, so the terminal cannot be driven");
         return false;
     }
-    char message[160];
+    char message[400];
     if (!openDescription(term)) {
-        std::snprintf(message, sizeof message, "the terminal type '%.64s' is not known here", term);
+        char shown[4 * 64 + 1];
+        std::snprintf(message, sizeof message, "the terminal type '%s' is not known here",
+                      visible(term, shown));
         refuse(message);
         return false;
     }
@@ -249,10 +285,10 @@ bool sessionOpen(ScreenStrings& forScreen, int minColumns, int minRows)
     }
     waitForReportedSize();
     sessionReadSize();
-    if (t.width < minColumns || t.height < minRows) {
+    if (screenColumns() < minColumns || screenRows() < minRows) {
         std::snprintf(message, sizeof message,
                       "the terminal is %dx%d; the game needs at least %d columns by %d rows",
-                      t.width, t.height, minColumns, minRows);
+                      screenColumns(), screenRows(), minColumns, minRows);
         refuse(message);
         return false;
     }
@@ -265,8 +301,11 @@ void sessionEnter()
 {
     tcgetattr(STDIN_FILENO, &t.asFound);
     t.asSet = t.asFound;
-    // The terminal still turns Ctrl-C and Ctrl-Z into signals.
+    // The terminal still turns Ctrl-C and Ctrl-Z into signals, but Ctrl-S
+    // and Ctrl-Q are keys: with flow control on, one Ctrl-S would hold the
+    // game's output, and the game with it, until a Ctrl-Q.
     t.asSet.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    t.asSet.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF);
     t.asSet.c_cc[VMIN] = 0;
     t.asSet.c_cc[VTIME] = 0;
     tcsetattr(STDIN_FILENO, TCSANOW, &t.asSet);
@@ -274,8 +313,7 @@ void sessionEnter()
     // On each taking over: the shell may have reset the character sets while
     // we were suspended.
     putCapability(t.terminfo.enableAlt);
-    t.crashReset.modes = t.asFound;
-    signalsArmCrashReset(t.crashReset);
+    signalsArmCrashReset(t.asFound);
     t.inUse = true;
     sessionReadSize();
 }
@@ -299,22 +337,17 @@ LineKeys sessionLineKeys()
 {
     return {t.asFound.c_cc[VERASE], t.asFound.c_cc[VKILL], t.asFound.c_cc[VEOF]};
 }
-int sessionRows() { return t.height; }
-int sessionColumns() { return t.width; }
 
 bool sessionReadSize()
 {
-    const int wasHeight = t.height;
-    const int wasWidth = t.width;
     winsize size{};
-    if (readSize(size) == sizeKnown) {
-        t.height = size.ws_row;
-        t.width = size.ws_col;
-    } else {
-        t.height = t.terminfo.describedRows;
-        t.width = t.terminfo.describedColumns;
-    }
-    return t.height != wasHeight || t.width != wasWidth;
+    const bool known = readSize(size) == sizeKnown;
+    // Not "columns": term.h has a macro of that name.
+    const int height = known ? size.ws_row : t.terminfo.describedRows;
+    const int width = known ? size.ws_col : t.terminfo.describedColumns;
+    const bool changed = height != screenRows() || width != screenColumns();
+    screenResize(height, width);
+    return changed;
 }
 
 bool sessionTerminalLost()

@@ -1,8 +1,8 @@
 // The session room of the terminal backend: the terminal's description
 // (terminfo, read as one table), its modes as found and as set, taking it
 // over and giving it back, and the hangup. It supplies the screen room's
-// three routines (its strings, cursor moves and the frame's write), and the
-// signals' crash reset.
+// three routines (its strings, cursor moves and the frame's write) and the
+// terminal's size, and the bytes of the signals' crash reset.
 #pragma once
 
 #include "platform/text/line.h"
@@ -24,10 +24,9 @@ void sessionLeave();
 bool sessionInUse();
 // The line-editing keys of the modes as found: the prompt edits with them.
 LineKeys sessionLineKeys();
-// The terminal's size as last read: on taking it over, and on asking again
-// (true when it has changed since).
-int sessionRows();
-int sessionColumns();
+// Reads the terminal's size into the screen room, which holds it (see
+// screenRows): on opening, on taking it over, and on asking again (true
+// when it has changed since).
 bool sessionReadSize();
 
 // Asked when a read found nothing though the wait said there was

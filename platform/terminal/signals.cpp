@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <initializer_list>
 
 namespace {
@@ -21,6 +22,11 @@ struct Requests {
 Requests asked;
 
 // What a crash handler sends and sets, and whether it is to.
+struct CrashReset {
+    char bytes[256];
+    std::size_t length;
+    termios modes;
+};
 CrashReset crash;
 volatile sig_atomic_t crashArmed;
 
@@ -134,9 +140,22 @@ void signalsStop()
     signalsCatch();
 }
 
-void signalsArmCrashReset(const CrashReset& reset)
+void signalsStartCrashReset()
 {
-    crash = reset;
+    crashArmed = 0;
+    crash.length = 0;
+}
+
+int signalsAddToCrashReset(int c)
+{
+    if (crash.length < sizeof crash.bytes)
+        crash.bytes[crash.length++] = static_cast<char>(c);
+    return c;
+}
+
+void signalsArmCrashReset(const termios& asFound)
+{
+    crash.modes = asFound;
     // A handler that finds the reset armed finds it whole.
     std::atomic_signal_fence(std::memory_order_release);
     crashArmed = 1;

@@ -9,8 +9,6 @@
 
 #include <termios.h>
 
-#include <cstddef>
-
 void signalsCatch();
 void signalsRequestEnd(int sig);
 void signalsRequestSuspend();
@@ -26,16 +24,17 @@ void signalsStop();
 
 // ---- The crash reset ---------------------------------------------------
 // What gives the terminal back from a crash signal's handler, where nothing
-// but a write and the setting of modes is safe: put together beforehand.
+// but a write and the setting of modes is safe: its bytes (attributes and
+// line drawing off, the cursor shown, the alternate screen left, sent with
+// one write) put together beforehand, and the modes as found. Kept here
+// alone; the session, which knows the terminal's strings, hands them in.
 
-struct CrashReset {
-    // Attributes and line drawing off, the cursor shown, the alternate
-    // screen left: sent with one write.
-    char bytes[256];
-    std::size_t length;
-    termios modes; // the modes as found
-};
-
-// While the terminal is ours (armed), a crash gives it back with this.
-void signalsArmCrashReset(const CrashReset& reset);
+// Starts the bytes afresh (disarmed), then takes them one at a time, as a
+// terminfo output routine does (returning the byte); bytes past its 256 are
+// dropped.
+void signalsStartCrashReset();
+int signalsAddToCrashReset(int c);
+// While the terminal is ours (armed), a crash gives it back with those
+// bytes and these modes.
+void signalsArmCrashReset(const termios& asFound);
 void signalsDisarmCrashReset();

@@ -1,13 +1,15 @@
 // The terminal backend for Linux and macOS, as the seam sees it: what happens
 // when. Its rooms do the work: the session (description, modes, hangup), the
 // signals (requests, suspension, the crash reset), the screen (the text
-// library's shadow, update and glyphs) and the input (keys, protocol, the
-// pause, the prompt's line). Only this file makes one room act on what another
-// noted, and it keeps the game's clock, which stands whenever the game does.
+// library's shadow, update, glyphs and the terminal's size), the input (keys,
+// protocol, the pause, the prompt's line) and the clock (the monotonic one
+// and the game's). Only this file makes one room act on what another noted;
+// the game's clock stands whenever the game does.
 #include <cstdio>
 #include <ctime>
 
 #include "platform/platform.h"
+#include "platform/terminal/clock.h"
 #include "platform/terminal/confine.h"
 #include "platform/terminal/input.h"
 #include "platform/terminal/session.h"
@@ -18,52 +20,39 @@ namespace {
 
 struct Backend {
     int minColumns, minRows; // the least the whole game shows in
-    long offsetNs;           // the time of day less the monotonic clock, at start
-    long stoodNs;            // how long the game has stood still since
 };
 Backend b;
 
-// The game's clock: the time of day, run on by the monotonic clock less the
-// time the game stood still (suspended, or waiting for room), so that after a
-// stop it goes on from where it stood and the governor sees no slow second.
-void startClock()
-{
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    b.offsetNs = now.tv_sec * 1'000'000'000L + now.tv_nsec - monotonicNs();
-    b.stoodNs = 0;
-}
-
+// While the game stands still, its clock does too.
 template <typename Wait> void standStill(Wait wait)
 {
     const long from = monotonicNs();
     wait();
-    b.stoodNs += monotonicNs() - from;
+    gameClockStood(monotonicNs() - from);
 }
 
-bool tooSmall() { return sessionColumns() < b.minColumns || sessionRows() < b.minRows; }
+bool tooSmall() { return screenColumns() < b.minColumns || screenRows() < b.minRows; }
 
 // The prompt's row after its text, less the last column: the line never wraps.
-int lineRoom() { return sessionColumns() - 1 - screenCursorColumn(); }
+int promptLineColumns() { return screenColumns() - 1 - screenCursorColumn(); }
 
 // What fits the size as last read: the whole screen with the line typed at
 // the prompt, or a line alone saying what the game needs and what it has.
 void showForSize()
 {
-    screenResize(sessionRows(), sessionColumns());
     if (tooSmall()) {
         const char* const wordings[] = {"blockfall needs a terminal of %dx%d; this one is %dx%d",
                                         "blockfall needs %dx%d; this is %dx%d",
                                         "needs %dx%d (%dx%d)"};
         char line[80] = "";
         for (const char* wording : wordings) // the longest that fits
-            if (std::snprintf(line, sizeof line, wording, b.minColumns, b.minRows, sessionColumns(),
-                              sessionRows()) <= sessionColumns())
+            if (std::snprintf(line, sizeof line, wording, b.minColumns, b.minRows, screenColumns(),
+                              screenRows()) <= screenColumns())
                 break;
         screenShowAlone(line);
     } else {
         screenRepaint();
-        inputShowLine(lineRoom());
+        inputShowLine(promptLineColumns());
     }
     screenFlush();
 }
@@ -78,7 +67,7 @@ void enterTerminal()
 // The terminal as it was found: protocol off, cursor shown, our screen and modes left.
 void giveBack()
 {
-    inputPauseProtocol();
+    inputProtocolOff();
     screenLeave();
     sessionLeave();
 }
@@ -105,7 +94,7 @@ void actOnSignals()
                 giveBack();
             signalsStop();
             enterTerminal();
-            inputResumeProtocol();
+            inputProtocolOn();
             screenFlush();
         });
     if (signalsTakeResize()) {
@@ -115,7 +104,7 @@ void actOnSignals()
 }
 
 // Until a key, a signal, or a moment for another look at the size.
-void waitForRoom()
+void waitWhileTooSmall()
 {
     if (!inputWait(200'000'000L)) {
         // The terminal cannot be waited on; the clock still can.
@@ -133,7 +122,7 @@ void contact(bool (*answered)())
 {
     actOnSignals();
     while (sessionInUse() && tooSmall() && !answered()) {
-        standStill(waitForRoom);
+        standStill(waitWhileTooSmall);
         inputLetGo();
         actOnSignals();
         if (sessionReadSize())
@@ -150,7 +139,7 @@ int platformOpen(int columns, int rows)
         return 0;
     b.minColumns = columns;
     b.minRows = rows;
-    startClock();
+    gameClockStart();
     screenStart(strings);
     signalsCatch();
     enterTerminal();
@@ -179,7 +168,7 @@ void waitForEnter()
     if (inputEnterSeen())
         return;
     // Plain keys from here on, edited as a line; the cursor after the prompt.
-    inputEnterPrompt(sessionLineKeys(), lineRoom());
+    inputEnterPrompt(sessionLineKeys(), promptLineColumns());
     screenShowCursor();
     conFlush();
     for (;;) {
@@ -192,8 +181,4 @@ void waitForEnter()
 
 void sleepMs(int ms) { inputPause(ms); }
 
-int wallClock()
-{
-    const long now = b.offsetNs + monotonicNs() - b.stoodNs;
-    return static_cast<int>(now / 1'000'000'000L);
-}
+int wallClock() { return gameClockSeconds(); }

@@ -183,7 +183,7 @@ int feedKey(KeyDecoder& d, unsigned char byte, KeyEvent* event)
     }
 }
 
-int pauseKeys(KeyDecoder& d, KeyEvent* event)
+int settleKeys(KeyDecoder& d, KeyEvent* event)
 {
     const bool lone = d.state == escape;
     d.state = ground;

@@ -42,8 +42,8 @@ struct KeyDecoder {
 void resetKeys(KeyDecoder& d);
 // Feeds one byte; returns 1 and fills *event when it completes a key.
 int feedKey(KeyDecoder& d, unsigned char byte, KeyEvent* event);
-// Input has paused: a sequence still unfinished ends there, however it
-// began; an ESC still waiting for its sequence was the Escape key.
-int pauseKeys(KeyDecoder& d, KeyEvent* event);
-// Whether a sequence has begun and not ended: a pause would settle it.
+// Input has fallen silent: a sequence still unfinished ends there, however
+// it began; an ESC still waiting for its sequence was the Escape key.
+int settleKeys(KeyDecoder& d, KeyEvent* event);
+// Whether a sequence has begun and not ended: a silence would settle it.
 bool keysPending(const KeyDecoder& d);

@@ -22,14 +22,18 @@ constexpr int lineEchoMax = 3 * lineCapacity + 1;
 
 struct PromptLine {
     LineKeys keys;
-    int room;      // columns the text may take: the rest of the prompt's row
-    int columns;   // columns the text takes
-    int length;    // bytes of text held
-    bool dropping; // a character did not fit: its UTF-8 continuation goes too
+    int maxColumns; // columns the text may take: the rest of the prompt's row
+    int columns;    // columns the text takes
+    int length;     // bytes of text held
     char text[lineCapacity];
+    // A UTF-8 character still coming in: its bytes so far (none when 0),
+    // how many it takes, and the range its second byte must fall in.
+    int pending, needed;
+    unsigned char low, high;
+    char partial[4];
 };
 
-void startLine(PromptLine& line, LineKeys keys, int room);
+void startLine(PromptLine& line, LineKeys keys, int maxColumns);
 // Takes one key event; writes what the terminal must show in answer into
 // echo (NUL-terminated, at most lineEchoMax bytes).
 LineResult editLine(PromptLine& line, const KeyEvent& e, char* echo);

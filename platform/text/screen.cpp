@@ -163,6 +163,9 @@ void screenResize(int rows, int columns)
     s.columns = columns;
 }
 
+int screenRows() { return s.rows; }
+int screenColumns() { return s.columns; }
+
 void screenEnter()
 {
     if (!s.cursorShown)
@@ -185,8 +188,8 @@ void screenShowAlone(const char* line)
     putCapability(s.strings.clearAll);
     putCursorMove(0, 0);
     // On a terminal of one row the line's last cell is the screen's.
-    const int room = s.rows > 1 || s.strings.lastCellSafe ? s.columns : s.columns - 1;
-    for (int x = 0; x < room && line[x] != '\0'; ++x)
+    const int width = s.rows > 1 || s.strings.lastCellSafe ? s.columns : s.columns - 1;
+    for (int x = 0; x < width && line[x] != '\0'; ++x)
         screenWriteByte(line[x]);
     forgetShown(unknown);
     s.alone = true;

@@ -28,8 +28,11 @@ struct ScreenStrings {
 
 // A blank shadow, the game's cursor home and hidden, nothing buffered.
 void screenStart(const ScreenStrings& strings);
-// The terminal's size; what lies beyond it is kept and shown once it fits.
+// The terminal's size, held here alone; what lies beyond it is kept and
+// shown once it fits.
 void screenResize(int rows, int columns);
+int screenRows();
+int screenColumns();
 // Taking the terminal over: the cursor's visibility as the game wants it
 // (what it shows is then drawn afresh, by a repaint or a line alone).
 // Leaving: the cursor shown again.

@@ -1,7 +1,7 @@
 // Fuzzes the terminal key decoder: no input may crash it, overrun it or
 // make it report anything but a known key, and where a read happens to be
 // cut must not change what it reports. The keys then go to the exit
-// prompt's line editing, which must keep its line within its room and show
+// prompt's line editing, which must keep its line within its columns and show
 // the player exactly the line it holds.
 #include <cstddef>
 #include <cstdint>
@@ -47,7 +47,7 @@ std::vector<KeyEvent> decode(const uint8_t* data, size_t size)
         if (d.length < 0 || d.length > static_cast<int>(sizeof d.params))
             std::abort();
     }
-    if (pauseKeys(d, &e))
+    if (settleKeys(d, &e))
         events.push_back(e);
     return events;
 }
@@ -75,8 +75,8 @@ void show(std::string& row, const char* echo)
 void editPrompt(const std::vector<KeyEvent>& events, const uint8_t* data, size_t size)
 {
     PromptLine line;
-    const int room = size > 1 ? data[1] % 100 : 10;
-    startLine(line, {size > 2 ? data[2] : uint8_t{0x7F}, 0x15, 0x04}, room);
+    const int maxColumns = size > 1 ? data[1] % 100 : 10;
+    startLine(line, {size > 2 ? data[2] : uint8_t{0x7F}, 0x15, 0x04}, maxColumns);
     std::string row;
     for (const KeyEvent& e : events) {
         char echo[lineEchoMax];
@@ -88,7 +88,8 @@ void editPrompt(const std::vector<KeyEvent>& events, const uint8_t* data, size_t
         for (int i = 0; i < line.length; ++i)
             columns += continuation(line.text[i]) ? 0 : 1;
         if (line.length < 0 || line.length > lineCapacity || columns != line.columns ||
-            line.columns > room || row != std::string(line.text, static_cast<size_t>(line.length)))
+            line.columns > maxColumns ||
+            row != std::string(line.text, static_cast<size_t>(line.length)))
             std::abort();
         if (result != lineOpen)
             break;
@@ -102,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size == 0)
         return 0;
     // The decoder keeps its place between reads, so one stream fed in any
-    // pieces (without a pause) gives the same keys as fed whole.
+    // pieces (without a silence) gives the same keys as fed whole.
     const std::vector<KeyEvent> whole = decode(data, size);
     KeyDecoder d;
     resetKeys(d);
@@ -115,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (feedKey(d, data[i], &e))
                 pieces.push_back(e);
     }
-    if (pauseKeys(d, &e))
+    if (settleKeys(d, &e))
         pieces.push_back(e);
     if (pieces.size() != whole.size())
         std::abort();

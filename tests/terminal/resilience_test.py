@@ -4,15 +4,18 @@ found and no process is left behind.
 
 Usage: python3 -m tests.terminal.resilience_test PATH-TO-BLOCKFALL"""
 
+import os
 import random
 import shlex
+import signal
 import sys
+import termios
 import time
 import unittest
 
 from tests.terminal.harness import (PROMPT, RATE_ROW, SCORE_ROW, SLEEP_ROW, Session, alive,
-                                    leading_number, prompt_row, prompt_shown, run_suite,
-                                    start_game, well_whole)
+                                    leading_number, poll, prompt_row, prompt_shown, run_suite,
+                                    start_game, well_cells, well_whole)
 
 BINARY = None
 
@@ -131,6 +134,29 @@ class Damage(unittest.TestCase):
         self.assertEqual(s.status(), 0)
         self.assertTrue(s.stty_unchanged())
 
+
+class HeldOutput(unittest.TestCase):
+    def test_ctrl_s_is_a_key_and_a_held_write_ends_by_a_signal(self):
+        # Ctrl-S does not stop play. A terminal that takes no more output (a
+        # reader who stopped) holds the game in its write: SIGHUP or SIGTERM
+        # ends it all the same, the modes given back as found.
+        for sig in (signal.SIGHUP, signal.SIGTERM):
+            with self.subTest(signal=sig.name), start_game(BINARY) as s:
+                start = min(c for _, c in well_cells(s.wait_for(well_cells, 5)))
+                s.keys("C-s", "Left")
+                s.wait_for(lambda sc: min((c for _, c in well_cells(sc)), default=99) < start, 3)
+                pid = s.game_pid()
+                tty = os.open(s._tmux("display", "-p", "-t", "0", "#{pane_tty}").strip(),
+                              os.O_RDWR | os.O_NOCTTY)
+                termios.tcflow(tty, termios.TCOOFF)
+                time.sleep(0.5)  # a frame or more: in its write by now
+                os.kill(pid, sig)
+                gone = poll(lambda: not alive(pid), 3)
+                termios.tcflow(tty, termios.TCOON)  # the shell that reports writes too
+                os.close(tty)
+                self.assertTrue(gone, "the game waits in its write")
+                self.assertEqual(s.status(), 128 + sig)
+                self.assertTrue(s.stty_unchanged())
 
 if __name__ == "__main__":
     run_suite(sys.modules[__name__], "resilience suite")

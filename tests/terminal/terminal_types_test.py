@@ -18,7 +18,7 @@ in that locale's case), on every type it carries; on one it does not carry
 (tmux), from that type's entry in the chroot's own database; and an unknown
 type is refused.
 
-Usage: python3 -m tests.terminal.terminals_test PATH-TO-BLOCKFALL"""
+Usage: python3 -m tests.terminal.terminal_types_test PATH-TO-BLOCKFALL"""
 
 import os
 import shutil
@@ -71,13 +71,17 @@ class TerminalTypes(unittest.TestCase):
                     self.play(term, locale, wall, block)
 
     def test_unknown_type_refused(self):
-        s = Session(command(self, "no-such-terminal", "C"), width=26, height=21,
-                    shell='"$@" 2> {dir}/err')
-        try:
-            self.assertEqual(s.status(15), 1)
-            self.assertIn("'no-such-terminal' is not known here", s.read("err"))
-        finally:
-            s.close()
+        # Named with its control bytes made visible, never written back raw
+        # (\udc9b: the byte 9B alone, a C1 control).
+        for term, named in (("no-such-terminal", "no-such-terminal"),
+                            ("x\x1b]2;owned\x07\udc9b2J\\", r"x^[]2;owned^G\233" r"2J\\")):
+            s = Session(command(self, term, "C"), width=26, height=21,
+                        shell='"$@" 2> {dir}/err')
+            try:
+                self.assertEqual(s.status(15), 1)
+                self.assertIn(f"'{named}' is not known here", s.read("err"))
+            finally:
+                s.close()
 
     def play(self, term, locale, wall, block):
         s = Session(command(self, term, locale), width=26, height=21, record=True)

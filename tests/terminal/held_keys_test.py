@@ -3,7 +3,7 @@
 One terminal answers the keyboard-protocol query and reports presses,
 repeats and releases; the other answers only the device-attributes request.
 
-Usage: python3 -m tests.terminal.protocol_test PATH-TO-BLOCKFALL"""
+Usage: python3 -m tests.terminal.held_keys_test PATH-TO-BLOCKFALL"""
 
 import sys
 import time

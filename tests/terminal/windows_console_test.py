@@ -3,7 +3,7 @@
 against a real console, and a whole game played to its end. And its command
 line, answered without a console.
 
-Usage: python3 -m tests.terminal.windows_test WINE-RUN CONSOLE_TESTS.EXE BLOCKFALL.EXE"""
+Usage: python3 -m tests.terminal.windows_console_test WINE-RUN CONSOLE_TESTS.EXE BLOCKFALL.EXE"""
 
 import sys
 import time
