@@ -1,8 +1,8 @@
 // The web page in a browser: a static server for the page's folder on a
 // loopback port, the three engines (the system's own, at the paths the build
-// found), and the terminal's screen read back as rows of text. Shared by the
-// browser suite and the page's measurements.
-import { spawn } from 'node:child_process';
+// found), and the game's screen read back as the page's rows of text. Shared
+// by the browser suite and the page's measurements.
+import { execFileSync, spawn } from 'node:child_process';
 import { createServer } from 'node:http';
 import { createServer as createNetServer } from 'node:net';
 import { readFile, writeFile } from 'node:fs/promises';
@@ -72,14 +72,10 @@ export async function until(probe, what, timeoutMs = 15000) {
   }
 }
 
-// The terminal's rows as text, read from its buffer: blank while the page
-// has no terminal yet.
+// The page's rows as text, as the player reads them: blank while the page
+// has no grid yet.
 export function screen(page) {
-  return page.evaluate((blank) => {
-    const terminal = window.blockfall?.terminal;
-    return Array.from({ length: terminal?.rows ?? blank },
-                      (_, y) => terminal?.buffer.active.getLine(y).translateToString(true) ?? '');
-  }, PROMPT_ROW + 1);
+  return page.evaluate((blank) => window.blockfall?.text() ?? Array(blank).fill(''), PROMPT_ROW + 1);
 }
 
 // Polls the screen until `test` holds for it; returns that screen.
@@ -114,6 +110,14 @@ export const LIMITS = {
   },
   firefox: { devtools: 'only Chromium says whether a page is installable' },
 };
+// Why an engine here is too old for the suite's driver, or null: puppeteer-core
+// drives Firefox from 129 on.
+export function tooOld(name, programs) {
+  if (name !== 'firefox')
+    return null;
+  const version = String(execFileSync(programs[0], ['--version'])).match(/(\d+)\.\d/)?.[1];
+  return Number(version) >= 129 ? null : `Firefox ${version} is older than 129, the first puppeteer-core drives`;
+}
 // The programs each engine takes, in the order they are given.
 export const PROGRAMS = { chromium: ['chromium'], firefox: ['firefox'],
                           webkit: ['WebKitWebDriver', 'xvfb-run', 'MiniBrowser'] };
