@@ -143,7 +143,7 @@ export function launch(nodeModules, name, executablePath) {
 
 // WebDriver's key values for the keys the suite presses.
 const keyValues = { ArrowLeft: '\uE012', ArrowUp: '\uE013', ArrowRight: '\uE014', ArrowDown: '\uE015',
-                    Escape: '\uE00C', Enter: '\uE007', PageDown: '\uE00F' };
+                    Escape: '\uE00C', Enter: '\uE007', PageDown: '\uE00F', Backspace: '\uE003' };
 
 // WebKitGTK's MiniBrowser under WebKitWebDriver in a virtual display. The
 // driver acts on one window at a time: each page's verbs first make its
@@ -217,16 +217,20 @@ async function webkit(driver, xvfbRun, miniBrowser) {
 
 // An engine started headless: { name, newPage(options), close() }, its
 // programs at the paths given. newPage takes { width, height, touch, zoom },
-// as far as LIMITS allow.
+// as far as LIMITS allow, and `fresh`, a browser context of its own where the
+// engine has them (closed with the page).
 export async function startEngine(name, nodeModules, programs) {
   if (name === 'webkit')
     return { name, ...await webkit(...programs) };
   const browser = await launch(nodeModules, name, programs[0]);
   return {
     name,
-    newPage: async ({ width = 560, height = 640, touch = false, zoom = 1 } = {}) => {
-      const page = await browser.newPage();
+    newPage: async ({ width = 560, height = 640, touch = false, zoom = 1, fresh = false } = {}) => {
+      const context = fresh ? await browser.createBrowserContext() : browser;
+      const page = await context.newPage();
       await page.setViewport({ width, height, hasTouch: touch, deviceScaleFactor: zoom });
+      if (fresh)
+        page.close = () => context.close();
       return page;
     },
     close: () => browser.close(),
