@@ -115,6 +115,7 @@ const page = {
       screen.codes[y] = codes;
       drawRow(y);
     }
+    offline();
   },
   // The rows as text, as the player reads them (and the browser suite).
   text: () => [...grid.children].map((row) => row.textContent),
@@ -123,7 +124,7 @@ const page = {
     page.playing = false;
     show('ended');
     again.focus();
-    offline.then((registration) => registration?.update()).catch(() => {}); // a good time to look
+    offline().then((registration) => registration?.update()).catch(() => {}); // a good time to look
   },
   clock: () => (hiddenSince ?? Date.now()) - hiddenFor,
   // A pause on the page's timer; one that ends on a hidden page ends when
@@ -202,8 +203,11 @@ async function keepOffline() {
   registration.addEventListener('updatefound', () => watch(registration.installing));
   return registration;
 }
-const offline = navigator.serviceWorker && location.protocol !== 'file:' ? keepOffline().catch(() => null)
-                                                                      : Promise.resolve(null);
+// Asked for once the game shows its first frame: the worker's install
+// fetches every file again, which would only slow a first visit down.
+let kept = null;
+const offline = () => (kept ??= navigator.serviceWorker && location.protocol !== 'file:'
+  ? keepOffline().catch(() => null) : Promise.resolve(null));
 // Between games: the waiting version takes over, and the page loads anew
 // from it, which starts the next game. False when there is none.
 function takeNewer() {

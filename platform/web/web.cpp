@@ -139,7 +139,7 @@ void takeKeys()
 
 int platformOpen(int columns, int rows)
 {
-    // A new game starts on a blank grid, every row of it drawn afresh.
+    // A new game starts on the page's blank grid; its first frame draws every row.
     std::memset(s.cells, ' ', sizeof s.cells);
     std::memset(s.known, 0, sizeof s.known);
     s.x = s.y = 0;
@@ -148,7 +148,6 @@ int platformOpen(int columns, int rows)
     input = Input{};
     const int shown = pageOpen(columns, s.rows);
     s.columns = shown < width ? shown : width;
-    conFlush();
     return 1;
 }
 
