@@ -81,13 +81,16 @@ function type(key) {
   return true;
 }
 // A blank grid of the game's size, before its first frame: the page has
-// its layout at once.
+// its layout at once. A game's first frame draws every row, so a grid of
+// the right size is kept from one game to the next.
 function makeGrid(columns, rows) {
+  screen.cursor = [-1, -1];
+  screen.typed = '';
+  if (screen.codes.length === rows && screen.codes[0].length === columns)
+    return;
   grid.style.setProperty('--columns', columns);
   grid.style.setProperty('--rows', rows);
   screen.codes = Array.from({ length: rows }, () => new Uint8Array(columns).fill(32));
-  screen.cursor = [-1, -1];
-  screen.typed = '';
   grid.replaceChildren(...screen.codes.map(() => document.createElement('div')));
   screen.codes.forEach((_, y) => drawRow(y));
 }
