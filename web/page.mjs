@@ -59,7 +59,7 @@ function drawRow(y) {
       const cell = document.createElement('span');
       cell.className = kind;
       cell.textContent = char;
-      parts.push(text, cell);
+      parts.push(...(text ? [text] : []), cell);
       text = '';
     } else {
       text += char;
