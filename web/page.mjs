@@ -1,15 +1,14 @@
-// The page around the game: the terminal it plays on, its keys from the
-// keyboard and from the on-screen buttons, the game's clock, and what the
-// page says at each step (loading, playing, the prompt, the end, a
-// failure). platform/web.cpp is the game's side; it reaches this one
+// The page around the game: the grid of cells it plays on, its keys from
+// the keyboard and from the on-screen buttons, the game's clock, and what
+// the page says at each step (loading, playing, the prompt, the end, a
+// failure). platform/web/web.cpp is the game's side; it reaches this one
 // through Module.blockfall, the `page` record below.
 
 const root = document.documentElement;
 root.classList.add('scripted'); // the line for a page whose script never ran stays hidden
 const $ = (id) => document.getElementById(id);
 const status = $('status');
-const well = $('well');
-const frame = $('terminal');
+const grid = $('screen');
 const again = $('again');
 
 // ---- What the page says ------------------------------------------------
@@ -36,30 +35,99 @@ const rebuild = "reload the page; if that fails, build the page's folder again a
 addEventListener('error', (event) => fail(`The game failed (${event.message}): ${rebuild}`));
 addEventListener('unhandledrejection', (event) => fail(`The game failed (${event.reason}): ${rebuild}`));
 
+// ---- The screen ----------------------------------------------------------
+// The game's cells as rows of text: each row reads as a terminal would show
+// it, the wall's shade and the blocks as their characters, which the style
+// sheet draws as cells of their own (spans). What is typed at the prompt
+// shows after it, as the terminal's line input shows it.
+
+const glyphs = { 0: ' ', 178: '\u2593', 219: '\u2588' }; // blank, the wall's shade, a block
+const kinds = { 178: 'wall', 219: 'block' };
+const screen = { codes: [], cursor: [-1, -1], typed: '' };
+function drawRow(y) {
+  const codes = screen.codes[y];
+  const [cursorX, cursorY] = screen.cursor;
+  const at = y === cursorY ? cursorX : -1;
+  const parts = [];
+  let text = '';
+  for (let x = 0; x < codes.length; ++x) {
+    const typed = at >= 0 && x >= at ? screen.typed[x - at] : undefined;
+    const code = codes[x];
+    const char = typed ?? glyphs[code] ?? (code >= 32 && code < 127 ? String.fromCharCode(code) : '?');
+    const kind = x === at + screen.typed.length ? 'cursor' : typed === undefined && kinds[code];
+    if (kind) {
+      const cell = document.createElement('span');
+      cell.className = kind;
+      cell.textContent = char;
+      parts.push(...(text ? [text] : []), cell);
+      text = '';
+    } else {
+      text += char;
+    }
+  }
+  grid.children[y].replaceChildren(...parts, text);
+}
+// At the prompt a character typed shows after it, as far as the row's last
+// column but one, and Backspace takes one back; true when the key was one of those.
+function type(key) {
+  const [x, y] = screen.cursor;
+  if (y < 0 || (key.length !== 1 && key !== 'Backspace'))
+    return false;
+  if (key === 'Backspace')
+    screen.typed = screen.typed.slice(0, -1);
+  else if (x + screen.typed.length < screen.codes[y].length - 1)
+    screen.typed += key;
+  drawRow(y);
+  return true;
+}
+// A blank grid of the game's size, before its first frame: the page has
+// its layout at once. A game's first frame draws every row, so a grid of
+// the right size is kept from one game to the next.
+function makeGrid(columns, rows) {
+  screen.cursor = [-1, -1];
+  screen.typed = '';
+  if (screen.codes.length === rows && screen.codes[0].length === columns)
+    return;
+  grid.style.setProperty('--columns', columns);
+  grid.style.setProperty('--rows', rows);
+  screen.codes = Array.from({ length: rows }, () => new Uint8Array(columns).fill(32));
+  grid.replaceChildren(...screen.codes.map(() => document.createElement('div')));
+  screen.codes.forEach((_, y) => drawRow(y));
+}
+
 // ---- The page's side of the backend ------------------------------------
 
 const page = {
-  terminal: null, // the xterm.js terminal the game draws on
   keys: [],       // key events queued for the game's next look at its keys
   playing: false, // a game runs: the keys go to it
-  // A new game: nothing typed before it, the keyboard with it. 0 when the
-  // terminal is smaller than the game.
+  // A new game: a blank grid, nothing typed before it, the keyboard with it.
+  // The grid's columns: the game's, and two more for the cursor and the
+  // line after the prompt, which fills a row of the game's width.
   open(columns, rows) {
-    if (page.terminal.cols < columns || page.terminal.rows < rows)
-      return 0;
+    makeGrid(columns + 2, rows);
     page.keys.length = 0;
     page.playing = true;
     show('playing');
-    page.terminal.focus();
-    return 1;
+    grid.focus();
+    return columns + 2;
   },
+  // A frame's changed rows ([y, codes]) and the cursor ([-1, -1] hidden).
+  draw(rows, cursorX, cursorY) {
+    screen.cursor = [cursorX, cursorY];
+    for (const [y, codes] of rows) {
+      screen.codes[y] = codes;
+      drawRow(y);
+    }
+    offline();
+  },
+  // The rows as text, as the player reads them (and the browser suite).
+  text: () => [...grid.children].map((row) => row.textContent),
   prompting: () => show('prompt'),
   ended() {
     page.playing = false;
-    page.terminal.write('\x1b[?25l'); // the prompt's cursor has had its say
     show('ended');
     again.focus();
-    offline.then((registration) => registration?.update()).catch(() => {}); // a good time to look
+    offline().then((registration) => registration?.update()).catch(() => {}); // a good time to look
   },
   clock: () => (hiddenSince ?? Date.now()) - hiddenFor,
   // A pause on the page's timer; one that ends on a hidden page ends when
@@ -138,8 +206,11 @@ async function keepOffline() {
   registration.addEventListener('updatefound', () => watch(registration.installing));
   return registration;
 }
-const offline = navigator.serviceWorker && location.protocol !== 'file:' ? keepOffline().catch(() => null)
-                                                                      : Promise.resolve(null);
+// Asked for once the game shows its first frame: the worker's install
+// fetches every file again, which would only slow a first visit down.
+let kept = null;
+const offline = () => (kept ??= navigator.serviceWorker && location.protocol !== 'file:'
+  ? keepOffline().catch(() => null) : Promise.resolve(null));
 // Between games: the waiting version takes over, and the page loads anew
 // from it, which starts the next game. False when there is none.
 function takeNewer() {
@@ -163,12 +234,18 @@ else if (typeof WebAssembly !== 'object')
 else
   start();
 
-async function start() {
-  // The game's code is fetched and compiled while the terminal is made.
+function start() {
+  // The game's code is compiled as it arrives (a server that does not call
+  // it application/wasm gets it compiled once whole).
   const compiled = fetch('blockfall.wasm').then(async (response) => {
     if (!response.ok)
       throw new Error(`HTTP ${response.status}`);
-    return WebAssembly.compile(await response.arrayBuffer());
+    const whole = response.clone();
+    return WebAssembly.compileStreaming(response).catch(async (error) => {
+      if (error instanceof WebAssembly.CompileError)
+        throw error;
+      return WebAssembly.compile(await whole.arrayBuffer());
+    });
   }).catch((error) => {
     // Each engine words a damaged file its own way; the page says which it is.
     const what = error instanceof WebAssembly.CompileError ? 'compiled' : 'loaded';
@@ -176,36 +253,10 @@ async function start() {
     return new Promise(() => {});
   });
 
-  let Terminal;
-  try {
-    ({ Terminal } = await import('./xterm.mjs'));
-  } catch (error) {
-    return fail(`The terminal (xterm.mjs) could not be loaded (${error.message}): ${rebuild}`);
-  }
-  const terminal = new Terminal({ cols: 28, rows: 21, fontSize: 20, scrollback: 0,
-                                  cursorBlink: false });
-  terminal.open(frame);
-  page.terminal = terminal;
-  const input = terminal.textarea;
-  // A touch screen plays on the buttons: no on-screen keyboard.
-  input.setAttribute('inputmode', 'none');
-  input.setAttribute('aria-label', 'The game: Left and Right move the piece, Up turns it, ' +
-                     'Down pushes it down, Escape ends the game');
+  makeGrid(28, 21); // as the game will open it
 
-  // While the game has the keyboard, no key scrolls the page, and no key
-  // goes to the terminal's own input. A repeated Enter is the one that
-  // started this game, still held down, and not one typed in it.
-  terminal.attachCustomKeyEventHandler((event) => {
-    if (page.playing && !browsers(event)) {
-      event.preventDefault();
-      const code = codes[event.key];
-      if (code !== undefined && event.type !== 'keypress' && !(event.repeat && code === codes.Enter))
-        send(code, event.type === 'keydown');
-    }
-    return false;
-  });
-  input.addEventListener('focus', () => { root.dataset.focus = 'game'; });
-  input.addEventListener('blur', () => {
+  grid.addEventListener('focus', () => { root.dataset.focus = 'game'; });
+  grid.addEventListener('blur', () => {
     root.dataset.focus = 'away';
     send(allKeysUp, false);
   });
@@ -213,22 +264,33 @@ async function start() {
   // it knows counts as played. A button or a link keeps its own click.
   document.addEventListener('click', (event) => {
     if (page.playing && !control(event.target))
-      terminal.focus();
+      grid.focus();
   });
+  // While a game runs no key scrolls the page or reaches anything else. A
+  // repeated Enter is the one that started this game, still held down, and
+  // not one typed in it.
   document.addEventListener('keydown', (event) => {
     const activates = event.key === 'Enter' || event.key === ' ';
     if (event.repeat && root.dataset.phase === 'ended')
       return event.preventDefault(); // the Enter that ended the game, still held, plays no new one
-    if (event.target === input || browsers(event) || (activates && control(event.target)))
+    if (browsers(event) || (activates && control(event.target)))
       return;
     if (page.playing) {
       event.preventDefault();
-      terminal.focus();
-      if (codes[event.key] !== undefined)
-        send(codes[event.key], true);
+      grid.focus();
+      const code = codes[event.key];
+      if (!(root.dataset.phase === 'prompt' && type(event.key)) && code !== undefined &&
+          !(event.repeat && code === codes.Enter))
+        send(code, true);
     } else if (root.dataset.phase === 'ended' && activates) {
       event.preventDefault();
       again.click();
+    }
+  });
+  document.addEventListener('keyup', (event) => {
+    if (page.playing && !browsers(event) && codes[event.key] !== undefined) {
+      event.preventDefault();
+      send(codes[event.key], false);
     }
   });
 
@@ -270,8 +332,7 @@ async function start() {
     });
   }
   // A long press is a held key, not a menu.
-  for (const area of [well, $('pad')])
-    area.addEventListener('contextmenu', (event) => event.preventDefault());
+  $('pad').addEventListener('contextmenu', (event) => event.preventDefault());
 
   // A new game in the same page: main runs again on the same runtime.
   // A newer version waiting takes over first, and plays the next game.
@@ -279,22 +340,6 @@ async function start() {
     if (root.dataset.phase === 'ended' && !takeNewer())
       window.Module.callMain([]);
   });
-
-  // The largest font at which the whole terminal fits the well's box, chosen
-  // again whenever the box changes: a resized window, a turned phone, a zoom.
-  // Cells are whole device pixels, so the size is checked, not only computed.
-  new ResizeObserver(() => {
-    const wide = frame.offsetWidth - terminal.element.offsetWidth;
-    const high = frame.offsetHeight - terminal.element.offsetHeight;
-    const scale = Math.min((well.clientWidth - wide) / terminal.element.offsetWidth,
-                           (well.clientHeight - high) / terminal.element.offsetHeight);
-    for (let size = Math.max(6, Math.min(48, Math.floor(terminal.options.fontSize * scale)));;
-         --size) {
-      terminal.options.fontSize = size;
-      if (size === 6 || (frame.offsetWidth <= well.clientWidth && frame.offsetHeight <= well.clientHeight))
-        break;
-    }
-  }).observe(well);
 
   // ---- The game ----------------------------------------------------------
 

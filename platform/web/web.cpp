@@ -1,14 +1,17 @@
-// The browser backend: the game compiled to WebAssembly, playing on an
-// xterm.js terminal in a web page (web/page.mjs sets it up).
+// The browser backend: the game compiled to WebAssembly, playing on a grid
+// of text cells in a web page (web/page.mjs makes it).
 //
 // The frame loop blocks in its pause and in the exit prompt's wait, and a
 // page must never block: with Asyncify those waits hand the browser its turn
 // and the game resumes where it stood, so the loop keeps its shape and the
 // governor tunes the pace as on any console.
 //
-// The screen is the text library's screen room: the shadow answers the
-// read-back, and once a frame the changed cells go to the terminal in one
-// write. xterm.js understands the same cursor moves and shows UTF-8.
+// The screen is the game's own cells. A page cannot be asked what it shows
+// any more than a terminal can, so every code the game writes is kept here
+// and read back from here, exactly as written, 0 included. Beside it we keep
+// what the page shows; once a frame the rows that differ go to the page in
+// one call, as codes, which the page turns into its rows of text. No cursor
+// moves and no escape sequences: the page has cells, not a terminal.
 //
 // Keys come from the page's key-down and key-up events and its buttons,
 // queued by the page while the game waits and taken in at the frame's Escape
@@ -19,27 +22,37 @@
 // hidden page is a suspended game, as a terminal game under Ctrl-Z is.
 #include <emscripten.h>
 
-#include <cstdio>
+#include <cstring>
 
 #include "platform/platform.h"
+#include "platform/text/cells.h"
 #include "platform/text/keystate.h"
-#include "platform/text/screen.h"
 
 namespace {
 
 // ---- The page ----------------------------------------------------------
-// Module.blockfall is the page's side: its terminal, the queue of key
-// events, the game's clock, and what it shows at each step of a game.
+// Module.blockfall is the page's side: its grid, the queue of key events,
+// the game's clock, and what it shows at each step of a game.
 
-// A new game: the page forgets keys typed before it and shows the game's
-// keys. 0 when its terminal is smaller than the game.
+// A new game: the page makes its grid, at least of the game's size, forgets
+// keys typed before it and shows the game's keys. The grid's columns.
 EM_JS(int, pageOpen, (int columns, int rows), { return Module.blockfall.open(columns, rows); });
-EM_JS(int, pageRows, (), { return Module.blockfall.terminal.rows; });
-EM_JS(int, pageColumns, (), { return Module.blockfall.terminal.cols; });
 
-// A copy: the terminal parses later, when the game's buffer holds the next frame.
-EM_JS(void, pageWrite, (const char* bytes, size_t length),
-      { Module.blockfall.terminal.write(HEAPU8.slice(bytes, bytes + length)); });
+// One frame's changes: the rows marked in `changed` (one byte a row), each
+// `columns` codes from `cells` on, a row every `stride` bytes; and the
+// cursor's cell, or -1, -1 where the player does not see it. The codes are
+// copied: the page draws them now, before the game writes the next frame.
+EM_JS(void, pageDraw,
+      (const unsigned char* cells, int stride, int columns, const unsigned char* changed, int rows,
+       int cursorX, int cursorY),
+      {
+          const drawn = [];
+          for (let y = 0; y < rows; ++y) {
+              if (HEAPU8[changed + y])
+                  drawn.push([ y, HEAPU8.slice(cells + y * stride, cells + y * stride + columns) ]);
+          }
+          Module.blockfall.draw(drawn, cursorX, cursorY);
+      });
 
 // The next key event, or -1 when none is queued: the key's virtual-key code,
 // plus keyDownFlag for a key-down.
@@ -59,6 +72,41 @@ EM_ASYNC_JS(void, pagePause, (double ms), { await Module.blockfall.pause(ms); })
 
 constexpr int keyDownFlag = 0x10000;
 constexpr int allKeysUp = 0; // the page lost the keyboard or was hidden: no key is down any more
+
+// ---- The screen --------------------------------------------------------
+
+// Large enough for any position the game can ask for; the page shows the
+// part of it the game said it needs.
+constexpr int width = 256;
+constexpr int height = 128;
+
+struct Screen {
+    unsigned char cells[height][width]; // codes written, as the game sees them
+    unsigned char shown[height][width]; // what the page shows, where `known`
+    bool known[height];                 // rows whose `shown` the page vouches for
+    unsigned char changed[height];      // rows to draw this frame, for the page
+    int x, y;                           // the game's cursor
+    int columns, rows;                  // the page's grid
+    bool cursorShown;                   // the player sees the cursor only at the prompt
+};
+Screen s;
+
+void nextLine()
+{
+    s.x = 0;
+    if (s.y < height - 1)
+        ++s.y;
+}
+
+bool onScreen(int x, int y) { return x >= 0 && y >= 0 && x < width && y < height; }
+
+// The cursor's row is drawn again when it shows or hides there.
+void cursorShown(bool shown)
+{
+    s.cursorShown = shown;
+    if (s.y < height)
+        s.known[s.y] = false;
+}
 
 // ---- Keys --------------------------------------------------------------
 
@@ -87,47 +135,73 @@ void takeKeys()
 
 } // namespace
 
-// ---- The terminal's side of the screen room ----------------------------
-
-void putCapability(const char* s) { screenWrite(s); }
-
-void putCursorMove(int row, int column)
-{
-    char move[24];
-    std::snprintf(move, sizeof move, "\033[%d;%dH", row + 1, column + 1);
-    screenWrite(move);
-}
-
-void sendFrame(const char* bytes, std::size_t length) { pageWrite(bytes, length); }
-
 // ---- The seam ----------------------------------------------------------
 
 int platformOpen(int columns, int rows)
 {
-    if (!pageOpen(columns, rows)) {
-        std::fprintf(stderr, "blockfall: the page has no terminal of %d columns by %d rows\n",
-                     columns, rows);
-        return 0;
-    }
-    ScreenStrings strings;
-    strings.clearAll = "\033[H\033[2J";
-    strings.hideCursor = "\033[?25l";
-    strings.showCursor = "\033[?25h";
-    strings.utf8 = true;
-    screenStart(strings);
-    screenResize(pageRows(), pageColumns());
-    screenEnter();
-    screenRepaint();
-    screenFlush();
+    // A new game starts on the page's blank grid; its first frame draws every row.
+    std::memset(s.cells, ' ', sizeof s.cells);
+    std::memset(s.known, 0, sizeof s.known);
+    s.x = s.y = 0;
+    s.rows = rows < height ? rows : height;
+    s.cursorShown = false;
     input = Input{};
+    const int shown = pageOpen(columns, s.rows);
+    s.columns = shown < width ? shown : width;
     return 1;
 }
 
 void platformClose()
 {
-    screenLeave();
-    screenFlush();
+    cursorShown(false); // the prompt's cursor has had its say
+    conFlush();
     pageEnded();
+}
+
+void conSetCursor(short x, short y)
+{
+    if (onScreen(x, y)) {
+        s.x = x;
+        s.y = y;
+    }
+}
+
+void conPutCode(int code)
+{
+    s.cells[s.y][s.x] = static_cast<unsigned char>(code);
+    if (++s.x == width)
+        nextLine();
+}
+
+void conPutText(const char* text) { putTextAsCells(text, conPutCode, nextLine); }
+
+int conScreenError() { return 0; }
+
+int conReadCode(short x, short y, int* code)
+{
+    if (!onScreen(x, y))
+        return 0;
+    *code = s.cells[y][x];
+    return 1;
+}
+
+void conFlush()
+{
+    bool any = false;
+    for (int y = 0; y < s.rows; ++y) {
+        const bool differs = !s.known[y] || std::memcmp(s.shown[y], s.cells[y], s.columns) != 0;
+        s.changed[y] = differs ? 1 : 0;
+        if (differs) {
+            std::memcpy(s.shown[y], s.cells[y], s.columns);
+            s.known[y] = true;
+            any = true;
+        }
+    }
+    if (any) {
+        const bool cursor = s.cursorShown && s.y < s.rows && s.x < s.columns;
+        pageDraw(&s.cells[0][0], width, s.columns, s.changed, s.rows, cursor ? s.x : -1,
+                 cursor ? s.y : -1);
+    }
 }
 
 int keyPressed(int key)
@@ -144,7 +218,7 @@ void waitForEnter()
     takeKeys();
     if (input.enterSeen)
         return;
-    screenShowCursor();
+    cursorShown(true);
     conFlush();
     pagePrompting();
     while (!input.enterSeen) {

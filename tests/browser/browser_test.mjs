@@ -1,12 +1,13 @@
 // The web page in each engine (Chromium, Firefox, WebKitGTK), the same
 // cases in each: one game played through the page's keys, checked on the
-// terminal's buffer, step by step; then a hidden page, other windows and a
-// phone's buttons, and a page that cannot play.
+// page's own rows of text, step by step; then a hidden page, other windows
+// and a phone's buttons, and a page that cannot play.
 //
 // Usage: node browser_test.mjs PAGE-FOLDER NODE-MODULES SCREENSHOT ENGINE PROGRAM...
 // (chromium, firefox or webkit, and the paths of the programs it takes, as
 // PROGRAMS lists them). Exits 77 (skipped) when the page, the driver or the
-// engine's programs are missing, naming them.
+// engine's programs are missing, or the engine is older than the driver
+// needs, naming them.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { existsSync } from 'node:fs';
@@ -15,7 +16,7 @@ import { join } from 'node:path';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { pathToFileURL } from 'node:url';
 import { BLOCK, PROMPT, PROMPT_ROW, RATE_ROW, SCORE_ROW, SLEEP_ROW, WELL_ROWS, LIMITS, PROGRAMS, screen,
-         serve, startEngine, until, waitForScreen, wholeWell } from './harness.mjs';
+         serve, startEngine, tooOld, until, waitForScreen, wholeWell } from './harness.mjs';
 
 const [pageDir, nodeModules, screenshot, engineName, ...programs] = process.argv.slice(2);
 const limits = LIMITS[engineName] ?? {}; // why it skips what it cannot do
@@ -28,13 +29,17 @@ for (const [what, path] of needed) {
     process.exit(77);
   }
 }
+if (tooOld(engineName, programs)) {
+  console.log(`${tooOld(engineName, programs)}: ${engineName} skipped`);
+  process.exit(77);
+}
 
 // The pieces are seeded from the clock's second: a fixed start makes every
 // run deal the same pieces, the first of them one that turns (not the square).
 const START = Date.UTC(2026, 0, 1, 12, 0, 0);
 
 // Run by the page before its own script, in every page the suite opens.
-// The clock stands at START until the game's first write, which comes
+// The clock stands at START until the game's first frame, which comes
 // before it seeds, however long the page took to load: every page deals
 // the same pieces. Every error the page meets is kept, a blocked load or a
 // breach of its policy among them, and every keydown it leaves to the browser.
@@ -47,8 +52,8 @@ const INIT = `(${(start) => {
     get: () => blockfall,
     set: (page) => {
       blockfall = page;
-      const write = page.terminal.write.bind(page.terminal);
-      page.terminal.write = (...args) => { since ??= now(); return write(...args); };
+      const draw = page.draw;
+      page.draw = (...args) => { since ??= now(); return draw(...args); };
     },
   });
   window.errors = [];
@@ -84,25 +89,16 @@ function shapeOf(cells) {
 const turnedClockwise = (cells) => cells.map(([y, x]) => [x, -y]);
 const SQUARE = '0,0 0,1 1,0 1,1'; // the one piece that does not turn
 
-// Every screen the terminal shows, one per write: the game writes once a frame.
-// At each change of visibility, the writes made and the screens shown so far.
+// Every screen the page shows, one per frame that changed it. At each
+// change of visibility, the screens shown so far.
 async function recordFrames(target = page) {
   await target.evaluate(() => {
-    const terminal = window.blockfall.terminal;
-    const write = terminal.write.bind(terminal);
+    const page = window.blockfall;
+    const draw = page.draw;
     window.shownFrames = [];
-    let writes = 0;
     window.visibilityChanges = []; // seen before the page's own listener lets the game go on
-    addEventListener('visibilitychange', () => window.visibilityChanges.push([writes, window.shownFrames.length]), true);
-    terminal.write = (data, done) => write(data, () => {
-      const rows = [];
-      for (let y = 0; y < terminal.rows; ++y)
-        rows.push(terminal.buffer.active.getLine(y).translateToString(true));
-      window.shownFrames.push(rows);
-      done?.();
-    });
-    const recorded = terminal.write;
-    terminal.write = (...args) => { ++writes; return recorded(...args); };
+    addEventListener('visibilitychange', () => window.visibilityChanges.push(window.shownFrames.length), true);
+    page.draw = (...args) => { draw(...args); window.shownFrames.push(page.text()); };
   });
 }
 const takeFrames = () => page.evaluate(() => window.shownFrames.splice(0));
@@ -195,7 +191,7 @@ test('a tap moves one column; a key held while the page loses focus is let go', 
   await sleep(600);
   piece = blocks(await screen(page));
   assert.equal(rightmost(piece), stopped, 'the piece walks on after the page lost the keyboard');
-  assert.ok(await page.evaluate(() => document.activeElement === window.blockfall.terminal.textarea),
+  assert.ok(await page.evaluate(() => document.activeElement?.id === 'screen'),
             'the keyboard back with the game after a click beside it');
   await page.keyboard.up('ArrowLeft');
 });
@@ -225,6 +221,9 @@ test('Escape shows the prompt, Enter ends the game, and Play again starts a fres
   await page.keyboard.press('Escape');
   const rows = await waitForScreen(page, (r) => r[PROMPT_ROW].startsWith(PROMPT), 'the exit prompt on its row');
   assert.match(rows[RATE_ROW], /^\d+FPS/);
+  for (const key of ['n', 'o', 'Backspace', 'k'])
+    await page.keyboard.press(key); // typed at the prompt, as a terminal shows it
+  await waitForScreen(page, (r) => r[PROMPT_ROW] === `${PROMPT}k `, 'what was typed, as much as fits');
   await until(() => page.evaluate(() => /Game over.*Enter/.test(document.body.innerText)), 'the ending said');
   await page.keyboard.press('Enter');
   await until(() => page.evaluate(() => !window.blockfall.playing), 'the game to end');
@@ -258,8 +257,8 @@ test('a hidden page stands still, then goes on at the pace it had', { skip: limi
   await tab.bringToFront();
   await sleep(2500);
   await other.close();
-  const [[hiding], [showing, shown]] = await tab.evaluate(() => window.visibilityChanges);
-  assert.equal(showing, hiding, 'frames drawn while hidden');
+  const [hiding, shown] = await tab.evaluate(() => window.visibilityChanges);
+  assert.equal(shown, hiding, 'frames drawn while hidden');
   const frames = await tab.evaluate(() => window.shownFrames);
   const [before, after, later] = [shown - 1, shown, frames.length - 1]
     .map((i) => [RATE_ROW, SLEEP_ROW].map((y) => parseInt(frames[i][y], 10)));
@@ -268,7 +267,7 @@ test('a hidden page stands still, then goes on at the pace it had', { skip: limi
   await tab.close();
 });
 
-test(`the terminal and the buttons fit every window, with no sideways scrolling${
+test(`the screen and the buttons fit every window, with no sideways scrolling${
   limits.touch ? ` (not a phone's: ${limits.touch})` : ''}`, async () => {
   for (const [width, height, touch, zoom = 1] of sizes) {
     if ((touch && limits.touch) || (zoom !== 1 && limits.zoom))
@@ -279,10 +278,10 @@ test(`the terminal and the buttons fit every window, with no sideways scrolling$
     for (const viewport of [{ width, height }, { width: height, height: width }]) {
       await fits.setViewport({ ...fits.viewport(), ...viewport });
       await sleep(300);
-      const misfits = await fits.evaluate((wide) => [...document.querySelectorAll('#terminal, #pad button')]
+      const misfits = await fits.evaluate((wide) => [...document.querySelectorAll('#screen, #pad button')]
         .map((e) => [e.id || e.textContent, e.getBoundingClientRect()])
         .filter(([name, r]) => r.width > 0 && (r.left < 0 || r.top < 0 || r.right > innerWidth || r.bottom > innerHeight ||
-                                               (name !== 'terminal' && Math.min(r.width, r.height) < 44)))
+                                               (name !== 'screen' && Math.min(r.width, r.height) < 44)))
         .map(([name]) => name).concat(document.documentElement.scrollWidth > innerWidth ? ['sideways scroll'] : [],
                                       innerWidth > wide ? ['laid out wider than the window'] : []), viewport.width);
       assert.deepEqual(misfits, [], `${viewport.width}x${viewport.height} at ${zoom * 100}%${touch ? ', touch' : ''}`);

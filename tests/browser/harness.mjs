@@ -1,8 +1,8 @@
 // The web page in a browser: a static server for the page's folder on a
 // loopback port, the three engines (the system's own, at the paths the build
-// found), and the terminal's screen read back as rows of text. Shared by the
-// browser suite and the page's measurements.
-import { spawn } from 'node:child_process';
+// found), and the game's screen read back as the page's rows of text. Shared
+// by the browser suite and the page's measurements.
+import { execFileSync, spawn } from 'node:child_process';
 import { createServer } from 'node:http';
 import { createServer as createNetServer } from 'node:net';
 import { readFile, writeFile } from 'node:fs/promises';
@@ -72,14 +72,10 @@ export async function until(probe, what, timeoutMs = 15000) {
   }
 }
 
-// The terminal's rows as text, read from its buffer: blank while the page
-// has no terminal yet.
+// The page's rows as text, as the player reads them: blank while the page
+// has no grid yet.
 export function screen(page) {
-  return page.evaluate((blank) => {
-    const terminal = window.blockfall?.terminal;
-    return Array.from({ length: terminal?.rows ?? blank },
-                      (_, y) => terminal?.buffer.active.getLine(y).translateToString(true) ?? '');
-  }, PROMPT_ROW + 1);
+  return page.evaluate((blank) => window.blockfall?.text() ?? Array(blank).fill(''), PROMPT_ROW + 1);
 }
 
 // Polls the screen until `test` holds for it; returns that screen.
@@ -114,6 +110,14 @@ export const LIMITS = {
   },
   firefox: { devtools: 'only Chromium says whether a page is installable' },
 };
+// Why an engine here is too old for the suite's driver, or null: puppeteer-core
+// drives Firefox from 129 on.
+export function tooOld(name, programs) {
+  if (name !== 'firefox')
+    return null;
+  const version = String(execFileSync(programs[0], ['--version'])).match(/(\d+)\.\d/)?.[1];
+  return Number(version) >= 129 ? null : `Firefox ${version} is older than 129, the first puppeteer-core drives`;
+}
 // The programs each engine takes, in the order they are given.
 export const PROGRAMS = { chromium: ['chromium'], firefox: ['firefox'],
                           webkit: ['WebKitWebDriver', 'xvfb-run', 'MiniBrowser'] };
@@ -131,7 +135,11 @@ export function launch(nodeModules, name, executablePath) {
     extraPrefsFirefox: { 'dom.w3c_touch_events.enabled': 1, 'ui.allPointerCapabilities': 7 },
   } : {
     executablePath, headless: true,
-    args: ['--no-sandbox', '--disable-gpu'], // CI runs as root, with no display
+    // CI runs as root, with no display. Each new window's address bar
+    // would load its popup's own web page in a renderer, a second of CPU on
+    // a small machine that every page measured there would share.
+    args: ['--no-sandbox', '--disable-gpu',
+           '--disable-features=WebUIOmniboxPopup,WebUIOmniboxFullPopup,WebUIOmniboxAimPopup'],
     ignoreDefaultArgs: ['--disable-background-timer-throttling', '--disable-backgrounding-occluded-windows',
                         '--disable-renderer-backgrounding', '--hide-scrollbars'],
   });
@@ -139,7 +147,7 @@ export function launch(nodeModules, name, executablePath) {
 
 // WebDriver's key values for the keys the suite presses.
 const keyValues = { ArrowLeft: '\uE012', ArrowUp: '\uE013', ArrowRight: '\uE014', ArrowDown: '\uE015',
-                    Escape: '\uE00C', Enter: '\uE007', PageDown: '\uE00F' };
+                    Escape: '\uE00C', Enter: '\uE007', PageDown: '\uE00F', Backspace: '\uE003' };
 
 // WebKitGTK's MiniBrowser under WebKitWebDriver in a virtual display. The
 // driver acts on one window at a time: each page's verbs first make its
@@ -213,16 +221,20 @@ async function webkit(driver, xvfbRun, miniBrowser) {
 
 // An engine started headless: { name, newPage(options), close() }, its
 // programs at the paths given. newPage takes { width, height, touch, zoom },
-// as far as LIMITS allow.
+// as far as LIMITS allow, and `fresh`, a browser context of its own where the
+// engine has them (closed with the page).
 export async function startEngine(name, nodeModules, programs) {
   if (name === 'webkit')
     return { name, ...await webkit(...programs) };
   const browser = await launch(nodeModules, name, programs[0]);
   return {
     name,
-    newPage: async ({ width = 560, height = 640, touch = false, zoom = 1 } = {}) => {
-      const page = await browser.newPage();
+    newPage: async ({ width = 560, height = 640, touch = false, zoom = 1, fresh = false } = {}) => {
+      const context = fresh ? await browser.createBrowserContext() : browser;
+      const page = await context.newPage();
       await page.setViewport({ width, height, hasTouch: touch, deviceScaleFactor: zoom });
+      if (fresh)
+        page.close = () => context.close();
       return page;
     },
     close: () => browser.close(),
