@@ -28,6 +28,10 @@ STATUS_CONTROL_C_EXIT = 0xC000013A
 BOTTOM = FLOOR_ROW - 1  # the well's lowest row
 INSIDE = WELL_WIDTH - 2  # the cells of a row between the walls
 keypress = None  # the helper, started once for the whole suite
+# Each wait is on the screen, and ends as soon as it shows what is awaited;
+# its limit only ends a game that never gets there, however slowly wine runs
+# on a loaded machine.
+LIMIT = 120
 
 
 def setUpModule():
@@ -81,11 +85,11 @@ class Game:
     the falling piece is what the screen shows besides them."""
 
     def __init__(self, test, exe):
-        self.session = start_game([WINE_RUN, exe], test, timeout=60, step=0.3)
+        self.session = start_game([WINE_RUN, exe], test, timeout=LIMIT, step=0.3)
         self.landed = set()
         self.screen = self.session.screen()
 
-    def wait(self, predicate, timeout=10):
+    def wait(self, predicate, timeout=LIMIT):
         self.screen = self.session.wait_for(predicate, timeout)
         return self.screen
 
@@ -114,7 +118,7 @@ class Game:
         if not moved(shape(before), shape(after)):
             # A gravity step may have shown first; the move follows.
             self.wait(lambda sc: len(self.piece(sc)) == 4
-                      and moved(shape(before), shape(self.piece(sc))), 3)
+                      and moved(shape(before), shape(self.piece(sc))))
         return self.piece()
 
     def drop(self, board=None):
@@ -132,7 +136,7 @@ class Game:
                 return {(r, c) for r, c in well_cells(sc) if r > 5} == board
             return rest <= well_cells(sc)
         with held("down"):
-            self.wait(landed, 30)
+            self.wait(landed)
         self.landed = board if board is not None else self.landed | rest
 
     def room(self):
@@ -147,7 +151,7 @@ class Game:
         """Lands the piece against the right wall, clear of where the next
         pieces come in (Right held moves it a column every frame)."""
         with held("right"):
-            time.sleep(1.5)
+            self.wait(lambda sc: len(self.piece(sc)) == 4 and max(c for _, c in self.piece(sc)) == INSIDE)
         self.drop()
 
     def fall_time(self, rows):
@@ -249,7 +253,7 @@ class Keys(unittest.TestCase):
             filled = INSIDE
         # Shown from the next gravity frame on (timed to the frame by the
         # simulation suite, not here).
-        game.wait(lambda sc: sc[SCORE_ROW].startswith("Score: 18"), 10)
+        game.wait(lambda sc: sc[SCORE_ROW].startswith("Score: 18"))
         tap("escape")
         self.assertEqual(game.end(SLEEP_ROW + 1), 0)
 
@@ -294,7 +298,7 @@ class WaysOut(unittest.TestCase):
         exe = glob.glob(os.path.join(out, "*", "blockfall.exe"))[0]
         game = Game(self, exe)
         with held("down"):  # stacks the pieces up quickly
-            game.wait(lambda sc: sc[GAME_OVER_ROW].startswith("Game Over"), 120)
+            game.wait(lambda sc: sc[GAME_OVER_ROW].startswith("Game Over"), 4 * LIMIT)
         self.assertEqual(game.end(GAME_OVER_ROW + 1), 0)
 
 
