@@ -20,8 +20,9 @@ import time
 import unittest
 import zipfile
 
-from tests.terminal.harness import (FLOOR_ROW, GAME_OVER_ROW, PROMPT, SCORE_ROW, SLEEP_ROW,
-                                    WELL_WIDTH, run_suite, shape, start_game, well_cells)
+from tests.terminal.harness import (FLOOR_ROW, GAME_OVER_ROW, PROMPT, RATE_ROW, SCORE_ROW,
+                                    SLEEP_ROW, WELL_WIDTH, run_suite, shape, start_game,
+                                    well_cells)
 
 WINE_RUN = GAME = KEYPRESS = BUILD = None
 STATUS_CONTROL_C_EXIT = 0xC000013A
@@ -102,9 +103,7 @@ class Game:
         land it: the game starts at a faster pace than it settles to.)"""
         def whole(sc):
             return len(self.piece(sc)) == 4
-        while not whole(self.session.screen()):
-            tap("down")
-            time.sleep(0.1)
+        self.wait(lambda sc: whole(sc) or tap("down"))
         self.wait(lambda sc: whole(sc) and not resting(self.piece(sc), self.landed))
         return self.piece()
 
@@ -121,10 +120,12 @@ class Game:
                       and moved(shape(before), shape(self.piece(sc))))
         return self.piece()
 
-    def drop(self, board=None):
-        """Holds Down until the piece lands; the landed cells take it in.
+    def drop(self, board=None, hold=False):
+        """Pushes the piece down until it lands; the landed cells take it in.
         Where the landing clears rows, board is the landed cells expected
-        after it."""
+        after it. Down is tapped a row at a time unless hold: held, a key
+        let go late on a loaded machine pushes the next piece down after it,
+        where it may land unseen."""
         # Where it comes to rest, known before it falls: held Down brings the
         # next piece in within a frame, so the moment it rests alone on the
         # screen may pass between two looks.
@@ -135,8 +136,11 @@ class Game:
             if board is not None:  # below where the next piece comes in
                 return {(r, c) for r, c in well_cells(sc) if r > 5} == board
             return rest <= well_cells(sc)
-        with held("down"):
-            self.wait(landed)
+        if hold:
+            with held("down"):
+                self.wait(landed)
+        else:
+            self.wait(lambda sc: landed(sc) or tap("down"))
         self.landed = board if board is not None else self.landed | rest
 
     def room(self):
@@ -164,6 +168,10 @@ class Game:
         start = time.monotonic()
         self.wait(lambda sc: len(self.piece(sc)) == 4 and shape(self.piece(sc))[1][0] >= top + rows)
         return time.monotonic() - start
+
+    def rate(self):
+        """Frames a second, as the game last reported them."""
+        return float(self.session.screen()[RATE_ROW].split("FPS")[0])
 
     def cursor_shown(self):
         return self.session._tmux("display", "-p", "#{cursor_flag}").strip() == "1"
@@ -205,18 +213,19 @@ class Keys(unittest.TestCase):
 
         # Down: a row every frame while it is held, where gravity gives one
         # every tenth frame. The two are compared on one fresh piece with
-        # the well below it clear, late enough that the pace (which starts
-        # fast) has nearly settled, and Down is timed all the way to the
-        # landing, so that one slow read of the screen weighs little;
-        # seconds, not frames, as the pace under wine depends on the load.
+        # the well below it clear, and Down is timed all the way to the
+        # landing, so that one slow read of the screen weighs little. Each
+        # is counted in the game's frames, at the rate it reports for the
+        # while, so that a machine whose load slows one of the two more
+        # than the other does not decide.
         game.park()
         game.next_piece()
         game.fall_time(1)
-        gravity = game.fall_time(2) / 2
+        gravity = game.fall_time(2) / 2 * game.rate()
         rows = game.room()
         start = time.monotonic()
-        game.drop()
-        pushed = (time.monotonic() - start) / rows
+        game.drop(hold=True)
+        pushed = (time.monotonic() - start) / rows * game.rate()
         self.assertLess(pushed, gravity / 2, (pushed, gravity, rows))
 
         tap("escape")
