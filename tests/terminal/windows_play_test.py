@@ -128,8 +128,9 @@ class Game:
         where it may land unseen."""
         # Where it comes to rest, known before it falls: held Down brings the
         # next piece in within a frame, so the moment it rests alone on the
-        # screen may pass between two looks.
-        self.screen = self.session.screen()
+        # screen may pass between two looks. Known from a look at the whole
+        # piece: one between two frames' drawing may show part of it.
+        self.wait(lambda sc: len(self.piece(sc)) == 4)
         rows = self.room()
         rest = {(r + rows, c) for r, c in self.piece()}
         def landed(sc):
@@ -146,6 +147,7 @@ class Game:
     def room(self):
         """Rows the piece can still fall before it rests."""
         cells = self.piece()
+        assert len(cells) == 4, self.screen
         rows = 0
         while not resting({(r + rows, c) for r, c in cells}, self.landed):
             rows += 1
