@@ -120,6 +120,24 @@ class Game:
                       and moved(shape(before), shape(self.piece(sc))))
         return self.piece()
 
+    def shift_to(self, column):
+        """Moves the piece sideways until its grid's left column is column:
+        the key held (a column a frame) until the screen shows it there or
+        past, then a tap at a time, as a key let go late carries it on. A
+        tap at a time all the way, on a loaded machine, can take longer than
+        the piece takes to land."""
+        def left(sc):
+            return shape(self.piece(sc))[1][1]
+        start = left(self.screen)
+        if start != column:
+            with held("left" if start > column else "right"):
+                self.wait(lambda sc: len(self.piece(sc)) == 4
+                          and (left(sc) - column) * (start - column) <= 0)
+        self.wait(lambda sc: len(self.piece(sc)) == 4)
+        while left(self.screen) != column:
+            dc = -1 if left(self.screen) > column else 1
+            self.steer("left" if dc < 0 else "right", shifted(1, dc))
+
     def drop(self, board=None, hold=False):
         """Pushes the piece down until it lands; the landed cells take it in.
         Where the landing clears rows, board is the landed cells expected
@@ -248,9 +266,7 @@ class Keys(unittest.TestCase):
             else:
                 target = 1 + 4 * (spares % 4)
                 spares += 1
-            while shape(game.piece())[1][1] != target:
-                dc = -1 if shape(game.piece())[1][1] > target else 1
-                game.steer("left" if dc < 0 else "right", shifted(1, dc))
+            game.shift_to(target)
             if filled + width < INSIDE:
                 game.drop()
                 filled += width
