@@ -4,7 +4,7 @@
 find_path(BLOCKFALL_EMSCRIPTEN_ROOT cmake/Modules/Platform/Emscripten.cmake
           HINTS ENV EMSCRIPTEN PATHS /usr/share/emscripten /usr/lib/emscripten NO_DEFAULT_PATH)
 if(NOT BLOCKFALL_EMSCRIPTEN_ROOT)
-  message(FATAL_ERROR "emscripten not found: install Debian's emscripten or set EMSCRIPTEN")
+  message(FATAL_ERROR "emscripten not found: run packaging/deps web, or set EMSCRIPTEN to an SDK")
 endif()
 set(EMSCRIPTEN_ROOT_PATH ${BLOCKFALL_EMSCRIPTEN_ROOT})
 include(${BLOCKFALL_EMSCRIPTEN_ROOT}/cmake/Modules/Platform/Emscripten.cmake)

@@ -9,7 +9,7 @@ set(ZIG_MISSING "")
 set(lock ${CMAKE_CURRENT_LIST_DIR}/package-lock.json)
 set(installed ${DIR}/node_modules/.package-lock.json) # written by npm once done
 if(NOT NPM)
-  set(ZIG_MISSING "npm is not installed")
+  set(ZIG_MISSING "npm is not installed (packaging/deps macos)")
 elseif(NOT EXISTS "${installed}" OR "${lock}" IS_NEWER_THAN "${installed}")
   file(LOCK "${DIR}" DIRECTORY TIMEOUT 600)
   if(NOT EXISTS "${installed}" OR "${lock}" IS_NEWER_THAN "${installed}")

@@ -319,4 +319,4 @@ def ready():
 
 if __name__ == "__main__":
     run_suite(sys.modules[__name__], "the arcade", ("GAME",), needs=ready,
-              missing="not root, or sshd, ssh or tmux is missing")
+              missing="not root, or sshd, ssh or tmux is missing (packaging/deps arcade test)")

@@ -557,7 +557,7 @@ def check_answers(test, command, timeout=10):
 
 
 def run_suite(module, what, arguments=("BINARY",), needs=have_tmux,
-              missing="tmux is not installed"):
+              missing="tmux is not installed (packaging/deps test)"):
     """The command line of every suite: the paths it names first (absolute,
     set on the module by name), then unittest's own arguments. Exits 77
     (skipped) when needs() says a tool is missing.

@@ -59,4 +59,4 @@ class HeldKeys(unittest.TestCase):
 
 if __name__ == "__main__":
     run_suite(sys.modules[__name__], "held-key suite", needs=lambda: pyte is not None,
-              missing="pyte (python3-pyte) is not installed")
+              missing="pyte is not installed (packaging/deps test)")

@@ -20,14 +20,19 @@ import time
 import unittest
 import zipfile
 
-from tests.terminal.harness import (FLOOR_ROW, GAME_OVER_ROW, PROMPT, SCORE_ROW, SLEEP_ROW,
-                                    WELL_WIDTH, run_suite, shape, start_game, well_cells)
+from tests.terminal.harness import (FLOOR_ROW, GAME_OVER_ROW, PROMPT, RATE_ROW, SCORE_ROW,
+                                    SLEEP_ROW, WELL_WIDTH, run_suite, shape, start_game,
+                                    well_cells)
 
 WINE_RUN = GAME = KEYPRESS = BUILD = None
 STATUS_CONTROL_C_EXIT = 0xC000013A
 BOTTOM = FLOOR_ROW - 1  # the well's lowest row
 INSIDE = WELL_WIDTH - 2  # the cells of a row between the walls
 keypress = None  # the helper, started once for the whole suite
+# Each wait is on the screen, and ends as soon as it shows what is awaited;
+# its limit only ends a game that never gets there, however slowly wine runs
+# on a loaded machine.
+LIMIT = 120
 
 
 def setUpModule():
@@ -81,11 +86,11 @@ class Game:
     the falling piece is what the screen shows besides them."""
 
     def __init__(self, test, exe):
-        self.session = start_game([WINE_RUN, exe], test, timeout=60, step=0.3)
+        self.session = start_game([WINE_RUN, exe], test, timeout=LIMIT, step=0.3)
         self.landed = set()
         self.screen = self.session.screen()
 
-    def wait(self, predicate, timeout=10):
+    def wait(self, predicate, timeout=LIMIT):
         self.screen = self.session.wait_for(predicate, timeout)
         return self.screen
 
@@ -98,9 +103,7 @@ class Game:
         land it: the game starts at a faster pace than it settles to.)"""
         def whole(sc):
             return len(self.piece(sc)) == 4
-        while not whole(self.session.screen()):
-            tap("down")
-            time.sleep(0.1)
+        self.wait(lambda sc: whole(sc) or tap("down"))
         self.wait(lambda sc: whole(sc) and not resting(self.piece(sc), self.landed))
         return self.piece()
 
@@ -114,30 +117,55 @@ class Game:
         if not moved(shape(before), shape(after)):
             # A gravity step may have shown first; the move follows.
             self.wait(lambda sc: len(self.piece(sc)) == 4
-                      and moved(shape(before), shape(self.piece(sc))), 3)
+                      and moved(shape(before), shape(self.piece(sc))))
         return self.piece()
 
-    def drop(self, board=None):
-        """Holds Down until the piece lands; the landed cells take it in.
+    def shift_to(self, column):
+        """Moves the piece sideways until its grid's left column is column:
+        the key held (a column a frame) until the screen shows it there or
+        past, then a tap at a time, as a key let go late carries it on. A
+        tap at a time all the way, on a loaded machine, can take longer than
+        the piece takes to land."""
+        def left(sc):
+            return shape(self.piece(sc))[1][1]
+        start = left(self.screen)
+        if start != column:
+            with held("left" if start > column else "right"):
+                self.wait(lambda sc: len(self.piece(sc)) == 4
+                          and (left(sc) - column) * (start - column) <= 0)
+        self.wait(lambda sc: len(self.piece(sc)) == 4)
+        while left(self.screen) != column:
+            dc = -1 if left(self.screen) > column else 1
+            self.steer("left" if dc < 0 else "right", shifted(1, dc))
+
+    def drop(self, board=None, hold=False):
+        """Pushes the piece down until it lands; the landed cells take it in.
         Where the landing clears rows, board is the landed cells expected
-        after it."""
+        after it. Down is tapped a row at a time unless hold: held, a key
+        let go late on a loaded machine pushes the next piece down after it,
+        where it may land unseen."""
         # Where it comes to rest, known before it falls: held Down brings the
         # next piece in within a frame, so the moment it rests alone on the
-        # screen may pass between two looks.
-        self.screen = self.session.screen()
+        # screen may pass between two looks. Known from a look at the whole
+        # piece: one between two frames' drawing may show part of it.
+        self.wait(lambda sc: len(self.piece(sc)) == 4)
         rows = self.room()
         rest = {(r + rows, c) for r, c in self.piece()}
         def landed(sc):
             if board is not None:  # below where the next piece comes in
                 return {(r, c) for r, c in well_cells(sc) if r > 5} == board
             return rest <= well_cells(sc)
-        with held("down"):
-            self.wait(landed, 30)
+        if hold:
+            with held("down"):
+                self.wait(landed)
+        else:
+            self.wait(lambda sc: landed(sc) or tap("down"))
         self.landed = board if board is not None else self.landed | rest
 
     def room(self):
         """Rows the piece can still fall before it rests."""
         cells = self.piece()
+        assert len(cells) == 4, self.screen
         rows = 0
         while not resting({(r + rows, c) for r, c in cells}, self.landed):
             rows += 1
@@ -147,7 +175,7 @@ class Game:
         """Lands the piece against the right wall, clear of where the next
         pieces come in (Right held moves it a column every frame)."""
         with held("right"):
-            time.sleep(1.5)
+            self.wait(lambda sc: len(self.piece(sc)) == 4 and max(c for _, c in self.piece(sc)) == INSIDE)
         self.drop()
 
     def fall_time(self, rows):
@@ -160,6 +188,10 @@ class Game:
         start = time.monotonic()
         self.wait(lambda sc: len(self.piece(sc)) == 4 and shape(self.piece(sc))[1][0] >= top + rows)
         return time.monotonic() - start
+
+    def rate(self):
+        """Frames a second, as the game last reported them."""
+        return float(self.session.screen()[RATE_ROW].split("FPS")[0])
 
     def cursor_shown(self):
         return self.session._tmux("display", "-p", "#{cursor_flag}").strip() == "1"
@@ -201,18 +233,19 @@ class Keys(unittest.TestCase):
 
         # Down: a row every frame while it is held, where gravity gives one
         # every tenth frame. The two are compared on one fresh piece with
-        # the well below it clear, late enough that the pace (which starts
-        # fast) has nearly settled, and Down is timed all the way to the
-        # landing, so that one slow read of the screen weighs little;
-        # seconds, not frames, as the pace under wine depends on the load.
+        # the well below it clear, and Down is timed all the way to the
+        # landing, so that one slow read of the screen weighs little. Each
+        # is counted in the game's frames, at the rate it reports for the
+        # while, so that a machine whose load slows one of the two more
+        # than the other does not decide.
         game.park()
         game.next_piece()
         game.fall_time(1)
-        gravity = game.fall_time(2) / 2
+        gravity = game.fall_time(2) / 2 * game.rate()
         rows = game.room()
         start = time.monotonic()
-        game.drop()
-        pushed = (time.monotonic() - start) / rows
+        game.drop(hold=True)
+        pushed = (time.monotonic() - start) / rows * game.rate()
         self.assertLess(pushed, gravity / 2, (pushed, gravity, rows))
 
         tap("escape")
@@ -233,9 +266,7 @@ class Keys(unittest.TestCase):
             else:
                 target = 1 + 4 * (spares % 4)
                 spares += 1
-            while shape(game.piece())[1][1] != target:
-                dc = -1 if shape(game.piece())[1][1] > target else 1
-                game.steer("left" if dc < 0 else "right", shifted(1, dc))
+            game.shift_to(target)
             if filled + width < INSIDE:
                 game.drop()
                 filled += width
@@ -249,7 +280,7 @@ class Keys(unittest.TestCase):
             filled = INSIDE
         # Shown from the next gravity frame on (timed to the frame by the
         # simulation suite, not here).
-        game.wait(lambda sc: sc[SCORE_ROW].startswith("Score: 18"), 10)
+        game.wait(lambda sc: sc[SCORE_ROW].startswith("Score: 18"))
         tap("escape")
         self.assertEqual(game.end(SLEEP_ROW + 1), 0)
 
@@ -294,7 +325,7 @@ class WaysOut(unittest.TestCase):
         exe = glob.glob(os.path.join(out, "*", "blockfall.exe"))[0]
         game = Game(self, exe)
         with held("down"):  # stacks the pieces up quickly
-            game.wait(lambda sc: sc[GAME_OVER_ROW].startswith("Game Over"), 120)
+            game.wait(lambda sc: sc[GAME_OVER_ROW].startswith("Game Over"), 4 * LIMIT)
         self.assertEqual(game.end(GAME_OVER_ROW + 1), 0)
 
 
