@@ -80,9 +80,10 @@ function type(key) {
   drawRow(y);
   return true;
 }
-// A blank grid of the game's size, before its first frame: the page has
-// its layout at once. A game's first frame draws every row, so a grid of
-// the right size is kept from one game to the next.
+// A grid of the game's size, before its first frame: the page has its
+// layout at once. A game's first frame draws every row, so a grid of the
+// right size is kept: from one game to the next, and the one the page was
+// built with, which holds the game's first screen (web/shell.mjs).
 function makeGrid(columns, rows) {
   screen.cursor = [-1, -1];
   screen.typed = '';
@@ -91,6 +92,8 @@ function makeGrid(columns, rows) {
   grid.style.setProperty('--columns', columns);
   grid.style.setProperty('--rows', rows);
   screen.codes = Array.from({ length: rows }, () => new Uint8Array(columns).fill(32));
+  if (grid.children.length === rows && [...grid.children].every((row) => row.textContent.length === columns))
+    return;
   grid.replaceChildren(...screen.codes.map(() => document.createElement('div')));
   screen.codes.forEach((_, y) => drawRow(y));
 }
@@ -100,6 +103,7 @@ function makeGrid(columns, rows) {
 const page = {
   keys: [],       // key events queued for the game's next look at its keys
   playing: false, // a game runs: the keys go to it
+  drawn: false,   // the game has drawn a frame on this page
   // A new game: a blank grid, nothing typed before it, the keyboard with it.
   // The grid's columns: the game's, and two more for the cursor and the
   // line after the prompt, which fills a row of the game's width.
@@ -113,6 +117,10 @@ const page = {
   },
   // A frame's changed rows ([y, codes]) and the cursor ([-1, -1] hidden).
   draw(rows, cursorX, cursorY) {
+    if (!page.drawn) { // the page's own mark of the game's first frame, for its measurements
+      page.drawn = true;
+      performance.mark('blockfall first frame');
+    }
     screen.cursor = [cursorX, cursorY];
     for (const [y, codes] of rows) {
       screen.codes[y] = codes;
