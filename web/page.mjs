@@ -31,7 +31,7 @@ function fail(text) {
   if (root.dataset.phase !== 'failed')
     show('failed', text);
 }
-const rebuild = "reload the page; if that fails, build the page's folder again as the README says.";
+const rebuild = "reload the page; if that fails, build the page's folder again as docs/web.md says.";
 addEventListener('error', (event) => fail(`The game failed (${event.message}): ${rebuild}`));
 addEventListener('unhandledrejection', (event) => fail(`The game failed (${event.reason}): ${rebuild}`));
 
@@ -235,7 +235,7 @@ function takeNewer() {
 
 if (location.protocol === 'file:')
   fail('This page was opened from a file, where no game can run: serve its folder instead, ' +
-       'as the README says (python3 -m http.server -d build/web).');
+       'as docs/web.md says (python3 -m http.server -d build/web).');
 else if (typeof WebAssembly !== 'object')
   fail('This browser cannot run WebAssembly, which the game is made of: open the page in a ' +
        'current browser, or turn WebAssembly on.');
