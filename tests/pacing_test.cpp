@@ -1,5 +1,6 @@
 // Whole runs of the frame loop on the memory console: start-up, the
-// self-tuning pace with its status lines, and the way out.
+// self-tuning pace with its status lines, and the way out; and the clock
+// the terminal backend gives the pace.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,10 +10,8 @@
 
 #include "game/game.h"
 #include "platform/platform.h"
-#include "support.h"
-#ifdef BLOCKFALL_TERMINAL_CLOCK
 #include "platform/terminal/clock.h"
-#endif
+#include "support.h"
 
 namespace {
 

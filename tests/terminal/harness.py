@@ -532,13 +532,6 @@ ANSWERS = (
 )
 
 
-def key_help(usage):
-    """The rows of --help's Keys section (from "Keys:" to the blank line):
-    (keys, what they do)."""
-    section = usage.split("\nKeys:\n", 1)[1].split("\n\n", 1)[0]
-    return [tuple(re.split(r"  +", line.strip(), maxsplit=1)) for line in section.splitlines()]
-
-
 def manual_keys():
     """The manual's KEYS section as the reader sees it: (keys, what they do)."""
     with open(os.path.join(SOURCE, "docs", "blockfall.6")) as f:
@@ -549,9 +542,10 @@ def manual_keys():
 
 
 def check_key_help(test, usage):
-    """What --help says of the keys is what the README's Keys table and the
-    manual say, row for row."""
-    rows = key_help(usage)
+    """What --help says of the keys (from "Keys:" to the blank line) is what
+    the README's Keys table and the manual say, row for row."""
+    section = usage.split("\nKeys:\n", 1)[1].split("\n\n", 1)[0]
+    rows = [re.split(r"  +", line.strip(), maxsplit=1) for line in section.splitlines()]
     test.assertGreaterEqual(len(rows), 4, usage)
     with open(os.path.join(SOURCE, "README.md")) as f:
         readme = f.read().splitlines()
