@@ -4,6 +4,7 @@
 
 #include "console/console.h"
 #include "game/game.h"
+#include "game/help.h"
 #include "platform/platform.h"
 
 #ifndef BLOCKFALL_VERSION
@@ -12,28 +13,34 @@
 
 namespace {
 
-// The same on every platform: what the game is, its keys, the way out and
-// the statuses it ends with.
-const char usage[] = "Usage: blockfall [-h | --help | --version]\n"
-                     "\n"
-                     "A falling-block puzzle for the text console. Pieces of four kinds fall\n"
-                     "into a walled well; every row they fill is cleared and scores 18 points.\n"
-                     "\n"
-                     "Keys:\n"
-                     "  Left, Right  move the piece one column\n"
-                     "  Up           turn the piece a quarter turn clockwise\n"
-                     "  Down         push the piece down one row\n"
-                     "  Escape       end the game\n"
-                     "\n"
-                     "When the game ends it asks for Enter: Enter there, or one typed during\n"
-                     "play, leaves, and so does the end of input.\n"
-                     "\n"
-                     "Exit status:\n"
-                     "  0      the prompt was answered\n"
-                     "  1      the game could not start: no terminal, an unknown type, too small\n"
-                     "  2      an argument it does not know\n"
-                     "  128+n  signal n ended it: 130 for Ctrl-C, 129 when the terminal went away\n"
-                     "         (on Windows, Ctrl-C ends it with 0xC000013A)\n";
+// The same on every platform: what the game is, its keys (game/help.h), the
+// way out and the statuses it ends with. The keys stand in a section of
+// their own, from "Keys:" to the blank line after, for scripts to take.
+const char usageHead[] =
+    "Usage: blockfall [-h | --help | --version]\n"
+    "\n"
+    "A falling-block puzzle for the text console. Pieces of four kinds fall\n"
+    "into a walled well; every row they fill is cleared and scores 18 points.\n"
+    "\n"
+    "Keys:\n";
+const char usageTail[] =
+    "\n"
+    "When the game ends it asks for Enter; an Enter typed during play answers\n"
+    "it at once.\n"
+    "\n"
+    "Exit status:\n"
+    "  0      the prompt was answered\n"
+    "  1      the game could not start: no terminal, an unknown type, too small\n"
+    "  2      an argument it does not know\n"
+    "  128+n  signal n ended it: 130 for Ctrl-C, 129 when the terminal went away\n"
+    "         (on Windows, Ctrl-C ends it with 0xC000013A)\n";
+
+void writeUsage()
+{
+    std::fputs(usageHead, stdout);
+    writeKeyHelp(stdout);
+    std::fputs(usageTail, stdout);
+}
 
 bool isHelp(const char* argument)
 {
@@ -60,7 +67,7 @@ int answer(int argc, char** argv)
         return 2;
     }
     if (isHelp(argv[1]))
-        std::fputs(usage, stdout);
+        writeUsage();
     else
         std::printf("blockfall %s\n", BLOCKFALL_VERSION);
     // An answer lost on the way (a full disk, a closed pipe) is no success.

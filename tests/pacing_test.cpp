@@ -1,13 +1,16 @@
 // Whole runs of the frame loop on the memory console: start-up, the
-// self-tuning pace with its status lines, and the way out.
+// self-tuning pace with its status lines, and the way out; and the clock
+// the terminal backend gives the pace.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <string>
 
 #include "game/game.h"
 #include "platform/platform.h"
+#include "platform/terminal/clock.h"
 #include "support.h"
 
 namespace {
@@ -135,6 +138,24 @@ TEST(Pacing, AFrameSlowerThanThePeriodDrivesTheSleepBelowZeroAndStopsSleeping)
     EXPECT_LT(last, -90); // three or four frames a second, each lowering it
     EXPECT_EQ(last, -static_cast<int>(g.shots.size()) + 1);
 }
+
+#ifdef BLOCKFALL_TERMINAL_CLOCK
+// The terminal's game clock is the time of day less every stretch the game
+// stood still, so that the governor, after a stop, sees no slow second.
+TEST(Pacing, TheTerminalsGameClockIsTheTimeOfDayLessTheTimeItStood)
+{
+    gameClockStart();
+    long stoodSeconds = 0;
+    for (const long stood : {0L, 1L, 90L, 3600L}) {
+        gameClockStood(stood * 1'000'000'000L);
+        stoodSeconds += stood;
+        const long clock = gameClockSeconds();
+        const long behind = std::time(nullptr) - stoodSeconds - clock; // a second may turn
+        EXPECT_TRUE(behind == 0 || behind == 1)
+            << stoodSeconds << " stood, " << behind << " behind";
+    }
+}
+#endif
 
 TEST(StatusLines, AShorterNumberLeavesTheOldTailOnScreen)
 {

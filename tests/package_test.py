@@ -98,6 +98,40 @@ class DebianPackage(unittest.TestCase):
             self.assertEqual(start_game([*EMULATOR, binary], self).leave(), 0)
 
 
+@unittest.skipUnless(shutil.which("dpkg-query"), "not a Debian system")
+class Deps(unittest.TestCase):
+    """packaging/deps --check against a dpkg database of the test's own
+    making (DPKG_ADMINDIR): exit 1 naming what is missing and the command
+    that installs it, silence when all is there."""
+
+    def test_check_names_what_is_missing(self):
+        deps = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "packaging", "deps")
+        packages = run(deps, "--print", "bench").stdout.split()
+        native = run("dpkg", "--print-architecture").stdout.strip()
+        admin = tempfile.mkdtemp(prefix="blockfall-dpkg-")
+        self.addCleanup(shutil.rmtree, admin, True)
+        # How tmux stands in the database: (status, architecture), or None
+        # for no record; and whether --check finds it missing.
+        for tmux, missing in ((("install ok installed", native), False),
+                              (("install ok installed", "all"), False),
+                              (None, True),
+                              (("install ok installed", "arm64" if native != "arm64" else "amd64"), True),
+                              (("deinstall ok config-files", native), True)):
+            with self.subTest(tmux=tmux):
+                stands = {p: ("install ok installed", native) for p in packages}
+                stands["tmux"] = tmux
+                with open(os.path.join(admin, "status"), "w") as f:
+                    for name, record in stands.items():
+                        if record:
+                            f.write(f"Package: {name}\nStatus: {record[0]}\n"
+                                    f"Architecture: {record[1]}\nVersion: 1\n\n")
+                check = subprocess.run([deps, "--check", "bench"], capture_output=True, text=True,
+                                       env=dict(os.environ, DPKG_ADMINDIR=admin))
+                self.assertEqual((check.returncode, check.stdout), (int(missing), ""))
+                self.assertEqual(check.stderr, "packaging/deps: missing tmux: run packaging/deps bench\n"
+                                 if missing else "")
+
+
 if __name__ == "__main__":
     if len(sys.argv) < 2:
         sys.exit(__doc__)

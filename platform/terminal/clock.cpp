@@ -9,7 +9,7 @@ struct GameClock {
     long offsetNs; // the time of day less the monotonic clock, at start
     long stoodNs;  // how long the game has stood still since
 };
-GameClock game;
+GameClock gameClock;
 
 long nanoseconds(const timespec& t) { return t.tv_sec * 1'000'000'000L + t.tv_nsec; }
 
@@ -26,13 +26,14 @@ void gameClockStart()
 {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    game.offsetNs = nanoseconds(now) - monotonicNs();
-    game.stoodNs = 0;
+    gameClock.offsetNs = nanoseconds(now) - monotonicNs();
+    gameClock.stoodNs = 0;
 }
 
-void gameClockStood(long ns) { game.stoodNs += ns; }
+void gameClockStood(long ns) { gameClock.stoodNs += ns; }
 
 int gameClockSeconds()
 {
-    return static_cast<int>((game.offsetNs + monotonicNs() - game.stoodNs) / 1'000'000'000L);
+    return static_cast<int>((gameClock.offsetNs + monotonicNs() - gameClock.stoodNs) /
+                            1'000'000'000L);
 }

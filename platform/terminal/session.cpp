@@ -1,7 +1,8 @@
 // The session room: everything about the terminal as a device and a
-// process's controlling terminal. The only room that knows terminfo; the
-// screen reaches the terminal through the routines it supplies, and the
-// signals give it back after a crash with the bytes it hands them.
+// process's controlling terminal, driven by its description (the
+// description room's); the screen reaches the terminal through the routines
+// it supplies, and the signals give it back after a crash with the bytes it
+// hands them.
 #include "platform/terminal/session.h"
 
 #include <curses.h>
@@ -19,62 +20,19 @@
 #include <cstring>
 #include <ctime>
 #include <initializer_list>
-#include <optional>
-#include <string>
-#include <variant>
 
-#include "platform/terminal/builtin_terminfo.h"
+#include "platform/terminal/description.h"
 #include "platform/terminal/signals.h"
 
 namespace {
 
-// What the backend reads of the terminal's description. Strings stay as
-// terminfo hands them out, null where the terminal has none.
-struct Description {
-    char* moveTo;         // cursor addressing, which the game cannot do without
-    char* enterAlt;       // the alternate screen on
-    char* leaveAlt;       // and off
-    char* enableAlt;      // makes the line-drawing set reachable
-    char* altPairs;       // the line-drawing set: pairs of a name and its character
-    char* clearAll;       // blank the screen, cursor home
-    char* hideCursor;     // the cursor off
-    char* showCursor;     // and on
-    char* reverse;        // reverse video on
-    char* plain;          // attributes off
-    char* altOn;          // the line-drawing set on
-    char* altOff;         // and off
-    bool lateWrap;        // the cursor wraps only as the next character comes
-    bool autoWrap;        // writing the last column wraps at all
-    int describedRows;    // the size, where the system cannot say it:
-    int describedColumns; // rows and columns
-};
-
-// Every capability the backend reads, by its terminfo name, and its field,
-// whose type says whether it is a string, a flag or a number. The names are
-// writable copies, as some curses take them as char*.
-using D = Description;
-struct Capability {
-    char name[6];
-    std::variant<char * D::*, bool D::*, int D::*> field;
-};
-Capability capabilities[] = {
-    {"cup", &D::moveTo},          {"smcup", &D::enterAlt},
-    {"rmcup", &D::leaveAlt},      {"enacs", &D::enableAlt},
-    {"acsc", &D::altPairs},       {"clear", &D::clearAll},
-    {"civis", &D::hideCursor},    {"cnorm", &D::showCursor},
-    {"rev", &D::reverse},         {"sgr0", &D::plain},
-    {"smacs", &D::altOn},         {"rmacs", &D::altOff},
-    {"xenl", &D::lateWrap},       {"am", &D::autoWrap},
-    {"lines", &D::describedRows}, {"cols", &D::describedColumns},
-};
-
 struct Session {
-    bool inUse;           // the terminal is ours: modes set, alternate screen on
-    termios asFound;      // the modes to give back
-    termios asSet;        // the modes we play in
-    Description terminfo; // the terminal's description
+    bool inUse;              // the terminal is ours: modes set, alternate screen on
+    termios asFound;         // the modes to give back
+    termios asSet;           // the modes we play in
+    Description description; // the terminal's, read once at opening
 };
-Session t;
+Session session;
 
 void refuse(const char* message) { std::fprintf(stderr, "blockfall: %s\n", message); }
 
@@ -100,24 +58,9 @@ const char* visible(const char* name, char* shown)
     return shown;
 }
 
-void readDescription()
-{
-    Description& d = t.terminfo;
-    for (Capability& c : capabilities) {
-        if (const auto* text = std::get_if<char * D::*>(&c.field)) {
-            char* s = tigetstr(c.name);
-            d.*(*text) = s == reinterpret_cast<char*>(-1) ? nullptr : s; // -1: not a string
-        } else if (const auto* flag = std::get_if<bool D::*>(&c.field)) {
-            d.*(*flag) = tigetflag(c.name) > 0;
-        } else if (const auto* number = std::get_if<int D::*>(&c.field)) {
-            d.*(*number) = tigetnum(c.name);
-        }
-    }
-}
-
 ScreenStrings screenStrings()
 {
-    const Description& d = t.terminfo;
+    const Description& d = session.description;
     ScreenStrings strings;
     strings.clearAll = d.clearAll;
     strings.hideCursor = d.hideCursor;
@@ -173,34 +116,11 @@ void waitForReportedSize()
 
 void prepareCrashReset()
 {
-    const Description& d = t.terminfo;
+    const Description& d = session.description;
     signalsStartCrashReset();
     for (const char* s : {d.plain, d.altOff, d.showCursor, d.leaveAlt})
         if (s != nullptr)
             tputs(s, 1, signalsAddToCrashReset);
-}
-
-// The system's description of the type when it has one; else the copy this
-// binary carries, if any. terminfo is pointed at the copy only while it
-// reads it, so the environment is left as it was found.
-bool openDescription(const char* term)
-{
-    int status = 0;
-    if (setupterm(nullptr, STDOUT_FILENO, &status) == OK)
-        return true;
-    const char* builtin = builtinTerminfo(term);
-    if (builtin == nullptr)
-        return false;
-    const char* found = std::getenv("TERMINFO");
-    const std::optional<std::string> before =
-        found != nullptr ? std::optional<std::string>(found) : std::nullopt;
-    setenv("TERMINFO", builtin, 1);
-    const bool opened = setupterm(nullptr, STDOUT_FILENO, &status) == OK;
-    if (before)
-        setenv("TERMINFO", before->c_str(), 1);
-    else
-        unsetenv("TERMINFO");
-    return opened;
 }
 
 } // namespace
@@ -220,7 +140,8 @@ void putCapability(const char* s)
 // own (Apple's arm64), and the cursor would go wherever that half says.
 void putCursorMove(int row, int column)
 {
-    putCapability(tparm(t.terminfo.moveTo, long{row}, long{column}, 0L, 0L, 0L, 0L, 0L, 0L, 0L));
+    putCapability(
+        tparm(session.description.moveTo, long{row}, long{column}, 0L, 0L, 0L, 0L, 0L, 0L, 0L));
 }
 
 // Whether the terminal takes output again within the limit.
@@ -271,15 +192,15 @@ bool sessionOpen(ScreenStrings& forScreen, int minColumns, int minRows)
         return false;
     }
     char message[400];
-    if (!openDescription(term)) {
+    if (!descriptionOpen(term)) {
         char shown[4 * 64 + 1];
         std::snprintf(message, sizeof message, "the terminal type '%s' is not known here",
                       visible(term, shown));
         refuse(message);
         return false;
     }
-    readDescription();
-    if (t.terminfo.moveTo == nullptr) {
+    session.description = descriptionRead();
+    if (session.description.moveTo == nullptr) {
         refuse("this terminal cannot place the cursor (no cup in its description)");
         return false;
     }
@@ -299,22 +220,22 @@ bool sessionOpen(ScreenStrings& forScreen, int minColumns, int minRows)
 
 void sessionEnter()
 {
-    tcgetattr(STDIN_FILENO, &t.asFound);
-    t.asSet = t.asFound;
+    tcgetattr(STDIN_FILENO, &session.asFound);
+    session.asSet = session.asFound;
     // The terminal still turns Ctrl-C and Ctrl-Z into signals, but Ctrl-S
     // and Ctrl-Q are keys: with flow control on, one Ctrl-S would hold the
     // game's output, and the game with it, until a Ctrl-Q.
-    t.asSet.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-    t.asSet.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF);
-    t.asSet.c_cc[VMIN] = 0;
-    t.asSet.c_cc[VTIME] = 0;
-    tcsetattr(STDIN_FILENO, TCSANOW, &t.asSet);
-    putCapability(t.terminfo.enterAlt);
+    session.asSet.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    session.asSet.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF);
+    session.asSet.c_cc[VMIN] = 0;
+    session.asSet.c_cc[VTIME] = 0;
+    tcsetattr(STDIN_FILENO, TCSANOW, &session.asSet);
+    putCapability(session.description.enterAlt);
     // On each taking over: the shell may have reset the character sets while
     // we were suspended.
-    putCapability(t.terminfo.enableAlt);
-    signalsArmCrashReset(t.asFound);
-    t.inUse = true;
+    putCapability(session.description.enableAlt);
+    signalsArmCrashReset(session.asFound);
+    session.inUse = true;
     sessionReadSize();
 }
 
@@ -322,20 +243,20 @@ void sessionLeave()
 {
     // Without an alternate screen the game's screen stays: what the shell
     // writes next starts on a line of its own, not after the prompt.
-    if (t.terminfo.leaveAlt == nullptr)
+    if (session.description.leaveAlt == nullptr)
         screenWrite("\r\n");
-    putCapability(t.terminfo.leaveAlt);
+    putCapability(session.description.leaveAlt);
     screenFlush();
-    tcsetattr(STDIN_FILENO, TCSANOW, &t.asFound);
+    tcsetattr(STDIN_FILENO, TCSANOW, &session.asFound);
     signalsDisarmCrashReset();
-    t.inUse = false;
+    session.inUse = false;
 }
 
-bool sessionInUse() { return t.inUse; }
+bool sessionInUse() { return session.inUse; }
 
 LineKeys sessionLineKeys()
 {
-    return {t.asFound.c_cc[VERASE], t.asFound.c_cc[VKILL], t.asFound.c_cc[VEOF]};
+    return {session.asFound.c_cc[VERASE], session.asFound.c_cc[VKILL], session.asFound.c_cc[VEOF]};
 }
 
 bool sessionReadSize()
@@ -343,8 +264,8 @@ bool sessionReadSize()
     winsize size{};
     const bool known = readSize(size) == sizeKnown;
     // Not "columns": term.h has a macro of that name.
-    const int height = known ? size.ws_row : t.terminfo.describedRows;
-    const int width = known ? size.ws_col : t.terminfo.describedColumns;
+    const int height = known ? size.ws_row : session.description.describedRows;
+    const int width = known ? size.ws_col : session.description.describedColumns;
     const bool changed = height != screenRows() || width != screenColumns();
     screenResize(height, width);
     return changed;

@@ -1,5 +1,5 @@
-// The session room of the terminal backend: the terminal's description
-// (terminfo, read as one table), its modes as found and as set, taking it
+// The session room of the terminal backend: the terminal's description (as
+// the description room reads it), its modes as found and as set, taking it
 // over and giving it back, and the hangup. It supplies the screen room's
 // three routines (its strings, cursor moves and the frame's write) and the
 // terminal's size, and the bytes of the signals' crash reset.

@@ -23,12 +23,12 @@ Requests asked;
 
 // What a crash handler sends and sets, and whether it is to.
 struct CrashReset {
-    char bytes[256];
-    std::size_t length;
-    termios modes;
+    char bytes[256];             // the terminal's strings that undo ours
+    std::size_t length;          // of them
+    termios modes;               // the modes as found
+    volatile sig_atomic_t armed; // the terminal is ours: the handler gives it back
 };
 CrashReset crash;
-volatile sig_atomic_t crashArmed;
 
 // The signals whose default action ends the process and that we can catch,
 // beside the real-time ones. Those that mean the program itself went wrong
@@ -66,7 +66,7 @@ void onSignal(int sig)
 // its default action, so that the crash is reported as a crash.
 void onCrash(int sig)
 {
-    if (crashArmed != 0) {
+    if (crash.armed != 0) {
         const int saved = errno;
         [[maybe_unused]] const ssize_t sent = write(STDOUT_FILENO, crash.bytes, crash.length);
         tcsetattr(STDIN_FILENO, TCSANOW, &crash.modes);
@@ -142,7 +142,7 @@ void signalsStop()
 
 void signalsStartCrashReset()
 {
-    crashArmed = 0;
+    crash.armed = 0;
     crash.length = 0;
 }
 
@@ -158,7 +158,7 @@ void signalsArmCrashReset(const termios& asFound)
     crash.modes = asFound;
     // A handler that finds the reset armed finds it whole.
     std::atomic_signal_fence(std::memory_order_release);
-    crashArmed = 1;
+    crash.armed = 1;
 }
 
-void signalsDisarmCrashReset() { crashArmed = 0; }
+void signalsDisarmCrashReset() { crash.armed = 0; }

@@ -21,7 +21,7 @@ namespace {
 struct Backend {
     int minColumns, minRows; // the least the whole game shows in
 };
-Backend b;
+Backend backend;
 
 // While the game stands still, its clock does too.
 template <typename Wait> void standStill(Wait wait)
@@ -31,7 +31,7 @@ template <typename Wait> void standStill(Wait wait)
     gameClockStood(monotonicNs() - from);
 }
 
-bool tooSmall() { return screenColumns() < b.minColumns || screenRows() < b.minRows; }
+bool tooSmall() { return screenColumns() < backend.minColumns || screenRows() < backend.minRows; }
 
 // The prompt's row after its text, less the last column: the line never wraps.
 int promptLineColumns() { return screenColumns() - 1 - screenCursorColumn(); }
@@ -46,8 +46,8 @@ void showForSize()
                                         "needs %dx%d (%dx%d)"};
         char line[80] = "";
         for (const char* wording : wordings) // the longest that fits
-            if (std::snprintf(line, sizeof line, wording, b.minColumns, b.minRows, screenColumns(),
-                              screenRows()) <= screenColumns())
+            if (std::snprintf(line, sizeof line, wording, backend.minColumns, backend.minRows,
+                              screenColumns(), screenRows()) <= screenColumns())
                 break;
         screenShowAlone(line);
     } else {
@@ -137,8 +137,8 @@ int platformOpen(int columns, int rows)
     ScreenStrings strings;
     if (!sessionOpen(strings, columns, rows))
         return 0;
-    b.minColumns = columns;
-    b.minRows = rows;
+    backend.minColumns = columns;
+    backend.minRows = rows;
     gameClockStart();
     screenStart(strings);
     signalsCatch();
