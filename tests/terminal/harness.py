@@ -222,9 +222,19 @@ class Session(Closing):
         """A file the command wrote into the scratch folder."""
         path = os.path.join(self.dir, name)
         poll(lambda: os.path.exists(path), timeout)
-        time.sleep(0.1)
-        with open(path) as f:
-            return f.read()
+        # Whole once it ends a line, or once it has stood a second unchanged
+        # (an empty answer): a shell's redirection makes the file before the
+        # command writes it, which on a loaded machine can be a while.
+        seen, since, end = None, time.monotonic(), time.monotonic() + timeout
+        while True:
+            with open(path) as f:
+                text = f.read()
+            now = time.monotonic()
+            if text != seen:
+                seen, since = text, now
+            if text.endswith("\n") or now - since >= 1 or now > end:
+                return text
+            time.sleep(0.05)
 
     def leave(self):
         """Escape, then Enter at the prompt; the game's exit status."""
